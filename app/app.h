@@ -1,0 +1,34 @@
+#pragma once
+// The application object: starts the trace log, parses the switches, runs one mode and keeps
+// the exit code (0 success or help, 1 arguments rejected, 2 failure).
+
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+
+namespace brimora {
+
+class CBrimoraUpgradeApp {
+ public:
+  enum ExitCode { kSuccess = 0, kRejected = 1, kFailed = 2 };
+
+  // Runs everything for the given arguments (argv without the program name). The trace log
+  // must not have been started yet; it stays started for the caller to shut down.
+  void InitInstance(const std::vector<std::string>& arguments);
+
+  // The exit code the run left behind.
+  int ExitInstance() const { return exitCode_; }
+
+  const CBrimoraCommandLineInfo& CommandLine() const { return commandLine_; }
+
+ private:
+  void ShowUsage();
+  void RunSettingsFilePathQuery();
+  void RunBackupOrRestore();
+
+  CBrimoraCommandLineInfo commandLine_;
+  int exitCode_ = kSuccess;
+};
+
+}  // namespace brimora

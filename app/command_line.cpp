@@ -1,0 +1,83 @@
+#include "app/command_line.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
+
+namespace brimora {
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+bool IsOwnSwitchName(std::string_view name) {
+  static constexpr std::array<std::string_view, 8> kNames = {
+      "restore", "includedb", "backuppath", "installpath", "getsettingsfilepath", "check", "h", "?"};
+  const std::string lower = Lower(name);
+  return std::find(kNames.begin(), kNames.end(), lower) != kNames.end();
+}
+
+}  // namespace
+
+void CBrimoraCommandLineInfo::ParseArguments(const std::vector<std::string>& arguments) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const bool isLast = i + 1 == arguments.size();
+    if (argument.rfind("--", 0) == 0) {
+      const std::string name = argument.substr(2);
+      ParseParam(Lower(name) == "help" ? "h" : name, true, isLast);
+    } else if (argument.rfind('-', 0) == 0) {
+      ParseParam(argument.substr(1), true, isLast);
+    } else if (argument.rfind('/', 0) == 0 && IsOwnSwitchName(std::string_view(argument).substr(1))) {
+      ParseParam(argument.substr(1), true, isLast);
+    } else {
+      ParseParam(argument, false, isLast);
+    }
+  }
+}
+
+void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch, bool /*isLast*/) {
+  if (!isSwitch) {
+    switch (pendingValueKind) {
+      case kBackupPath: backupPath = param; break;
+      case kInstallPath: installPath = param; break;
+      case kSettingsFilePath: settingsFilePath = param; break;
+      default: break;
+    }
+    return;
+  }
+  const std::string name = Lower(param);
+  if (name == "restore") {
+    restore = true;
+  } else if (name == "includedb") {
+    includedb = true;
+  } else if (name == "backuppath") {
+    pendingValueKind = kBackupPath;
+  } else if (name == "installpath") {
+    pendingValueKind = kInstallPath;
+  } else if (name == "getsettingsfilepath") {
+    getsettingsfilepath = true;
+    pendingValueKind = kSettingsFilePath;
+  } else if (name == "check") {
+    check = true;
+  } else if (name == "h" || name == "?") {
+    help = true;
+  } else {
+    // An unknown switch must not let the following value land in the previous switch's field.
+    pendingValueKind = kNone;
+  }
+}
+
+bool CBrimoraCommandLineInfo::Accepted() const {
+  // A query without an answer file is refused even when a backup could run: the query mode
+  // would win and write its answer nowhere.
+  if (getsettingsfilepath) return !installPath.empty() && !settingsFilePath.empty();
+  return !backupPath.empty() && !installPath.empty();
+}
+
+}  // namespace brimora

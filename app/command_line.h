@@ -1,0 +1,38 @@
+#pragma once
+// The tool's switches: which run mode, which folders. Parsing never fails; whether the
+// arguments are enough for a run is decided by Accepted().
+
+#include <string>
+#include <vector>
+
+namespace brimora {
+
+class CBrimoraCommandLineInfo {
+ public:
+  // Which string the next plain argument fills.
+  enum PendingValueKind { kNone = 0, kBackupPath = 1, kInstallPath = 2, kSettingsFilePath = 3 };
+
+  bool restore = false;
+  bool includedb = false;
+  bool help = false;
+  bool getsettingsfilepath = false;
+  bool check = false;
+  std::string settingsFilePath;
+  std::string installPath;
+  std::string backupPath;
+  int pendingValueKind = kNone;
+
+  // Parses every argument in order (argv without the program name). A leading "-" or "--"
+  // marks a switch; a leading "/" marks one only when the rest is one of the tool's own switch
+  // names, so an absolute path is always a value.
+  void ParseArguments(const std::vector<std::string>& arguments);
+
+  // One argument, the switch prefix already removed when isSwitch is set.
+  void ParseParam(const std::string& param, bool isSwitch, bool isLast);
+
+  // The settings-file query needs the install path and the answer file; backup and restore
+  // need the install path and the backup path.
+  bool Accepted() const;
+};
+
+}  // namespace brimora

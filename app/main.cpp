@@ -1,0 +1,2 @@
+// Placeholder while the application object is being assembled.
+int main() { return 2; }

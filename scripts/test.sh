@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets everything up and runs the whole test suite: the normal build, then the
+# AddressSanitizer/UndefinedBehaviorSanitizer build. Pass --tsan to add the ThreadSanitizer run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+
+presets=(default asan)
+[[ "${1:-}" == "--tsan" ]] && presets+=(tsan)
+
+for preset in "${presets[@]}"; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)"
+  echo "== $preset: tests"
+  ctest --preset "$preset"
+done
