@@ -1,2 +1,15 @@
-// Placeholder while the application object is being assembled.
-int main() { return 2; }
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "common/trace_log.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  brimora::CBrimoraUpgradeApp app;
+  app.InitInstance(arguments);
+  // Joins the housekeeping thread, so every line of the run is on disk before the process ends.
+  brimora::ShutdownTraceLog();
+  return app.ExitInstance();
+}

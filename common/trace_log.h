@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/format.h"
+#include "platform/clock.h"
 
 namespace brimora {
 
@@ -24,8 +25,9 @@ void InitTraceLog(const std::string& applicationName, bool housekeeping,
                   LogRotationCallback callback = {});
 
 // Stops and joins the housekeeping thread and closes the files, so every line written before
-// the call is on disk. Afterwards messages go to standard error only, and InitTraceLog may be
-// called again (tests do).
+// the call is on disk. The level mask returns to its start-up value 1 and the retained messages
+// are forgotten. Afterwards messages go to standard error only, and InitTraceLog may be called
+// again (tests do).
 void ShutdownTraceLog();
 
 // Accepts masks 1 to 65535; writes "Log Level Reset to %X" or "Log Level Set error - ...".
@@ -33,7 +35,9 @@ void SetLogLevel(std::uint32_t mask);
 
 // Writes one already formatted message. Levels: 0 error, 1 normal, 2 detail, 8 transfer
 // errors, 999 retained (shown as level 1 and written again at the top of every rotated file).
-// Level-0 messages are also echoed to standard error.
+// Messages are cut to 4,997 code points (never inside a UTF-8 sequence) and end with a newline.
+// Level-0 messages are also echoed to standard error; while the log is not active every
+// message that passes the level mask goes to standard error instead.
 void WriteLogText(unsigned level, std::string_view message);
 
 // printf-style: WriteLog(0, "Error backing up to the backup path: %s\n", path).
@@ -41,5 +45,21 @@ template <typename... Args>
 void WriteLog(unsigned level, const char* format, const Args&... args) {
   WriteLogText(level, Format(format, args...));
 }
+
+// The login id shown in the calling thread's log lines, "System" when empty. A serving thread
+// publishes "loginid:<id>" with SetCurrentThreadLoginText; only texts longer than the 8-character
+// prefix count, and the id "svcagent4" is shown as "TRUSTED". This program sets none.
+void SetCurrentThreadLoginText(std::string text);
+std::string CurrentLoginId();
+
+// True from the end of InitTraceLog until ShutdownTraceLog.
+bool IsTraceLogActive();
+
+// Test hooks. The clock replaces the local time used for line prefixes and day headers (an
+// empty function restores the system clock). The housekeeping pass runs the rotation and
+// day-header checks of the three files once, on the calling thread, so tests that start the
+// log without its thread need not wait for it.
+void SetTraceLogClockForTesting(std::function<platform::LocalTime()> clock);
+void RunTraceLogHousekeepingForTesting();
 
 }  // namespace brimora

@@ -1,0 +1,114 @@
+#include "app/app.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "app/configuration.h"
+#include "backup/backup.h"
+#include "common/trace_log.h"
+#include "common/write_lines.h"
+#include "platform/files.h"
+#include "platform/identity.h"
+
+namespace brimora {
+namespace {
+
+constexpr const char* kApplicationName = "BrimoraUpgrade";
+
+constexpr const char* kUsageLines[] = {
+    "BrimoraUpgrade [/h | /?] [/includedb] [/restore] [/installpath <path>] [/backuppath <path>]\n",
+    "/h | /?:      Switch to display this help message without any other actions\n",
+    "/includedb:   Switch to include the database in the backup or restore\n",
+    "/restore:     Switch to restore from the <path>\n",
+    "              Without this switch this command backs up to the backup path\n",
+    "/installpath: <path> of the root Brimora directory (e.g., C:\\QXR\\Brimora)\n",
+    "/backuppath:  <path> on where to place the backup files\n",
+};
+
+constexpr const char* kBackupFailed = "Error backing up to the backup path: %s\n";
+constexpr const char* kRestoreFailed = "Error restoring from the backup path: %s\n";
+constexpr const char* kAnswerNotWritten = "Unable to write the settings file path to %s: %s\n";
+constexpr const char* kNoExecuteFolder =
+    "Unable to change to the folder %s: %s. Relative paths are taken from %s.\n";
+
+}  // namespace
+
+void CBrimoraUpgradeApp::InitInstance(const std::vector<std::string>& arguments) {
+  InitTraceLog(kApplicationName, true);
+  SetLogLevel(1);
+
+  commandLine_.ParseArguments(arguments);
+
+  if (commandLine_.help) {
+    ShowUsage();
+    exitCode_ = kSuccess;
+    return;
+  }
+  if (!commandLine_.Accepted()) {
+    ShowUsage();
+    exitCode_ = kRejected;
+    return;
+  }
+  if (commandLine_.getsettingsfilepath) {
+    RunSettingsFilePathQuery();
+  } else {
+    RunBackupOrRestore();
+  }
+}
+
+void CBrimoraUpgradeApp::ShowUsage() {
+  for (const char* line : kUsageLines) {
+    WriteLog(1, line);
+    std::fputs(line, stdout);
+  }
+  std::fflush(stdout);
+}
+
+void CBrimoraUpgradeApp::RunSettingsFilePathQuery() {
+  const std::string path = GetSettingsFilePath(commandLine_.installPath, commandLine_.check);
+  int error = 0;
+  if (!WriteLinesToFile(commandLine_.settingsFilePath, {path}, false, false, &error)) {
+    WriteLog(0, kAnswerNotWritten, commandLine_.settingsFilePath, platform::ErrorText(error));
+    exitCode_ = kFailed;
+    return;
+  }
+  exitCode_ = kSuccess;
+}
+
+void CBrimoraUpgradeApp::RunBackupOrRestore() {
+  const char* failure = commandLine_.restore ? kRestoreFailed : kBackupFailed;
+
+  // Every relative path of the runs ("../Logs", ...) rests on the Execute folder. A failed
+  // change is reported and the run goes on from where it is.
+  const std::string executeFolder = commandLine_.installPath + "/Execute";
+  if (const int error = platform::SetCurrentFolder(executeFolder); error != 0) {
+    std::string current;
+    platform::GetCurrentFolder(&current);
+    WriteLog(0, kNoExecuteFolder, executeFolder, platform::ErrorText(error), current);
+  }
+
+  std::unique_ptr<CBackup> backup =
+      LoadConfiguration(commandLine_.installPath, commandLine_.backupPath);
+  if (!backup) {
+    WriteLog(0, failure, commandLine_.backupPath);
+    exitCode_ = kFailed;
+    return;
+  }
+
+  bool succeeded = false;
+  if (commandLine_.restore) {
+    std::string userName = "N/A";
+    if (std::string name; platform::ProcessUserName(name)) userName = name;
+    succeeded = backup->RestoreFromBackup(commandLine_.includedb, userName);
+  } else {
+    succeeded = backup->BackupForUpdate(commandLine_.includedb);
+  }
+  backup.reset();
+
+  if (!succeeded) {
+    WriteLog(0, failure, commandLine_.backupPath);
+    exitCode_ = kFailed;
+  }
+}
+
+}  // namespace brimora

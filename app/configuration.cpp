@@ -1,0 +1,69 @@
+#include "app/configuration.h"
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "app/settings_folder.h"
+#include "common/format.h"
+#include "common/trace_log.h"
+#include "common/xml.h"
+
+namespace brimora {
+namespace {
+
+constexpr char kConfigurationUnreadable[] =
+    "There was an error reading the configuration - can't continue.\n";
+constexpr char kSettingsFolderFormat[] = "%s/../LornithData/Settings";
+constexpr char kPartsDatabaseFormat[] = "%s/partsdb";
+
+std::string Trim(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return std::string();
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace
+
+std::string GetSettingsFilePath(const std::string& installPath, bool checkExists) {
+  const std::string inSettingsFolder =
+      GetSettingsFolder(installPath) + "/" + kSettingsFileName;
+  if (!checkExists) return inSettingsFolder;
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::path(inSettingsFolder), error)) {
+    return inSettingsFolder;
+  }
+  return installPath + "/" + kSettingsFileName;
+}
+
+std::unique_ptr<CBackup> LoadConfiguration(const std::string& installPath,
+                                           const std::string& backupPath) {
+  XmlDocument settings;
+  if (!LoadXmlFile(GetSettingsFilePath(installPath, true), settings)) {
+    WriteLog(0, kConfigurationUnreadable);
+    return nullptr;
+  }
+
+  // Always beside the installation, whatever config.ini names as the settings folder.
+  std::string settingsFolder = Format(kSettingsFolderFormat, installPath);
+
+  std::string partsDatabase;
+  ReadXmlText(settings, "//PartTrackerDatabasePath", partsDatabase);
+  partsDatabase = Trim(partsDatabase);
+  if (partsDatabase.empty()) partsDatabase = Format(kPartsDatabaseFormat, installPath);
+
+  std::string certificate;
+  ReadXmlText(settings, "//SSLCertificatePath", certificate);
+  std::string key;
+  ReadXmlText(settings, "//SSLKeyPath", key);
+  const bool sslEnabled = ReadXmlFlag(settings, "//EnableSSL", false);
+
+  return std::make_unique<CBackup>(backupPath, installPath, "Brimora", "Utilization",
+                                   "lornithinbox", "lornithparttracker", std::move(settingsFolder),
+                                   std::move(partsDatabase), std::move(certificate),
+                                   std::move(key), sslEnabled);
+}
+
+}  // namespace brimora

@@ -1,0 +1,86 @@
+#pragma once
+// CBackup: the one object of a backup or restore run. It carries what the runs need to know
+// about the installation (paths, search core names, secure-transport settings) and owns the
+// backup log. The backup steps and restore areas are its member operations.
+//
+// Built by LoadConfiguration (app/configuration.h); owned by the caller, who destroys it after
+// the run. The runs use it from the main thread only; the log may be written from any thread.
+
+#include <string>
+
+#include "backup/backup_log.h"
+
+namespace brimora {
+
+class CBackup {
+ public:
+  // Where the backup log lies, relative to the working folder (the installation's "Execute").
+  static constexpr const char* kBackupLogPath = "../Logs/BackupLog.log";
+
+  // Copies the values into the fields, leaves currentBackupFolder empty and opens the backup log.
+  // When the log cannot be opened, an error goes to the trace log and the object still works:
+  // its log lines then go to the trace log.
+  CBackup(std::string backupPath, std::string installPath, std::string mainCore,
+          std::string utilizationCore, std::string inboxCore, std::string partsTrackerCore,
+          std::string settingsFolder, std::string partsTrackerDatabasePath,
+          std::string sslCertificatePath, std::string sslKeyPath, bool sslEnabled);
+  virtual ~CBackup();
+  CBackup(const CBackup&) = delete;
+  CBackup& operator=(const CBackup&) = delete;
+
+  // The Subversion repository's folder: the local path of a file URL in "//RevisionControlURL"
+  // of the settings file, else installPath followed directly by "SubversionRepository".
+  std::string GetRepositoryFolder() const;
+  // The search server's folder: "//SolrFolder" of the settings file, else installPath followed
+  // directly by "solr".
+  std::string GetSolrFolder() const;
+
+  // The backup run: ensures the backup folder, then runs every area step in its fixed order,
+  // each whatever the earlier ones answered. True only when every step succeeded.
+  bool BackupForUpdate(bool includeDatabase);
+
+  // The area steps of the backup; each is given the backup folder B and logs its own start,
+  // error and completion lines.
+  bool BackupConfigurationFiles(const std::string& backupFolder);
+  bool BackupDatabase(const std::string& backupFolder);
+  bool BackupParameterManagerFiles(const std::string& backupFolder);
+  bool BackupParameterManagerImages(const std::string& backupFolder);
+  bool BackupSecurityFiles(const std::string& backupFolder);
+  bool BackupPartsTracker(const std::string& backupFolder);
+  bool BackupFileStorage(const std::string& backupFolder);
+  bool BackupLogFiles(const std::string& backupFolder);
+
+  // Copies one file; a source that does not exist is logged as skipped and answers true.
+  // On failure *error (when given) holds the system error code.
+  bool CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
+                      int* error = nullptr);
+  // Copies the folder `source` under its own name into `destination` without replacing
+  // anything; a missing source is logged as skipped and answers true.
+  bool CopyDataFiles(const std::string& source, const std::string& destination);
+
+  // The restore run.
+  bool RestoreFromBackup(bool includeDatabase, const std::string& userName);
+
+  std::string backupPath;                // the backup folder the runs write to or read from
+  std::string installPath;               // root folder of the server installation
+  std::string mainCore;                  // search core of the main data
+  std::string utilizationCore;           // search core of the utilization data
+  std::string inboxCore;                 // search core of the inbox
+  std::string partsTrackerCore;          // search core of the Parts Tracker
+  std::string settingsFolder;            // "<install>/../LornithData/Settings"
+  std::string partsTrackerDatabasePath;  // folder of the Parts Tracker database
+  std::string sslCertificatePath;        // certificate file of the server (may be empty)
+  std::string sslKeyPath;                // key file of the server (may be empty)
+  bool sslEnabled;                       // whether the server uses secure transport
+  CBackupLog backupLog;
+  std::string currentBackupFolder;       // set by each backup step before it logs anything
+};
+
+// Copies the utilization data files (utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl,
+// UtilDevChans*.txt, UtilDevStates*.txt) of sourceFolder into destinationFolder, both ending
+// with "/", replacing files of the same name. A failed copy is written to `log` when given.
+// label ("Backup" when empty) opens the skip and error lines. True when no copy failed.
+bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
+                          const std::string& label, CBackupLog* log);
+
+}  // namespace brimora

@@ -1,0 +1,307 @@
+#include "common/file_utils.h"
+
+#include <cerrno>
+#include <cstddef>
+
+#include "common/run_process.h"
+#include "common/strings.h"
+#include "common/wildcard.h"
+#include "platform/acl.h"
+#include "platform/files.h"
+
+namespace brimora {
+namespace {
+
+using platform::EntryKind;
+using platform::FolderEntry;
+
+constexpr std::size_t kShortestDeletablePath = 4;
+constexpr const char kWhiteSpace[] = " \t\r\n\v\f";
+constexpr std::uint32_t kArchiverTimeoutSeconds = 600;
+
+// Windows access-mask bits that change something: data, attributes, extended attributes,
+// children, the object itself, its access list or owner, and the generic write and all rights.
+constexpr std::uint32_t kWriteBits = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 |
+                                     0x80000 | 0x10000000 | 0x40000000;
+// Bits that read or traverse: data, extended attributes, execute, attributes, the security
+// description, and the generic read and execute rights.
+constexpr std::uint32_t kReadBits = 0x1 | 0x8 | 0x20 | 0x80 | 0x20000 | 0x20000000 | 0x80000000;
+
+bool Exists(const std::string& path, bool followLink) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, followLink, &info) == 0;
+}
+
+bool IsRealOrLinkedFolder(const std::string& path) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, true, &info) == 0 && info.kind == EntryKind::kFolder;
+}
+
+// Every folder of the path, the last included; failures (mostly "already there") are left for
+// the copy that follows to report.
+void EnsureFolderPath(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (path[slash - 1] != '/') platform::CreateFolder(path.substr(0, slash));
+  }
+  platform::CreateFolder(path);
+}
+
+bool CopyTree(const std::string& source, const std::string& destination, bool top,
+              int* error) {
+  std::vector<FolderEntry> entries;
+  // Below the top, kFolder entries are real folders; reading them without following a link
+  // keeps the walk inside the tree even when one is swapped for a link meanwhile.
+  const int listed = platform::ReadFolder(source, top, &entries);
+  bool created = false;
+  if (!Exists(destination, true)) {
+    EnsureFolderPath(destination);
+    created = true;
+  }
+  if (listed == ENOENT || listed == ENOTDIR) return true;
+  if (listed != 0) {
+    *error = listed;
+    return false;
+  }
+  for (const FolderEntry& entry : entries) {
+    const std::string from = source + "/" + entry.name;
+    const std::string to = destination + "/" + entry.name;
+    if (entry.kind == EntryKind::kFolder) {
+      if (!CopyTree(from, to, false, error)) return false;
+    } else if (const int rc = platform::CopyOneFile(from, to, false); rc != 0) {
+      *error = rc;
+      return false;
+    }
+  }
+  // Attributes last: a read-only source folder must not stop its own copy from being filled.
+  if (created) platform::CopyAttributes(source, destination);
+  return true;
+}
+
+void DeleteTree(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  if (platform::ReadFolder(folder, false, &entries) == 0) {
+    for (const FolderEntry& entry : entries) {
+      const std::string path = folder + "/" + entry.name;
+      if (entry.kind == EntryKind::kFolder) {
+        DeleteTree(path);
+      } else {
+        platform::RemoveFile(path);
+      }
+    }
+  }
+  platform::RemoveFolder(folder);
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  std::string result;
+  std::size_t start = 0;
+  for (std::size_t found = text.find(from); found != std::string::npos;
+       found = text.find(from, start)) {
+    result.append(text, start, found - start);
+    result += to;
+    start = found + from.size();
+  }
+  result.append(text, start);
+  text = std::move(result);
+}
+
+}  // namespace
+
+bool CopyFolder(const std::string& source, const std::string& destination, int* error) {
+  int failure = 0;
+  const bool copied = CopyTree(source, destination, true, &failure);
+  if (!copied) {
+    if (error != nullptr) *error = failure;
+    platform::SetLastError(failure);
+  }
+  return copied;
+}
+
+bool DeleteFolder(const std::string& folder) {
+  if (CountCodePoints(folder) < kShortestDeletablePath) return false;
+  platform::FileInfo info;
+  if (platform::GetFileInfo(folder, false, &info) == 0 && info.kind != EntryKind::kFolder) {
+    if (info.kind == EntryKind::kLink) platform::RemoveFile(folder);
+    return true;
+  }
+  DeleteTree(folder);
+  return true;
+}
+
+std::string NormalizePath(const std::string& path) {
+  const std::size_t first = path.find_first_not_of(kWhiteSpace);
+  if (first == std::string::npos) return {};
+  std::string result = path.substr(first, path.find_last_not_of(kWhiteSpace) - first + 1);
+  const bool network = result.size() >= 2 && result[0] == '/' && result[1] == '/';
+  ReplaceAll(result, "/./", "/");
+  while (result.find("//") != std::string::npos) ReplaceAll(result, "//", "/");
+  if (network) result.insert(0, "/");
+  return result;
+}
+
+bool CreateFolders(const std::string& path, bool lastIsFile) {
+  if (path.find('/') == std::string::npos) return true;
+  std::string target = path;
+  while (target.size() > 1 && target.back() == '/') target.pop_back();
+  if (lastIsFile) {
+    const std::size_t slash = target.find_last_of('/');
+    if (slash == std::string::npos) return true;
+    target.erase(slash == 0 ? 1 : slash);
+  }
+  for (std::size_t slash = target.find('/', 1); slash != std::string::npos;
+       slash = target.find('/', slash + 1)) {
+    if (target[slash - 1] != '/') platform::CreateFolder(target.substr(0, slash));
+  }
+  if (lastIsFile) {
+    platform::CreateFolder(target);
+    return IsRealOrLinkedFolder(target);
+  }
+  return platform::CreateFolder(target) == 0;
+}
+
+bool FolderExists(const std::string& path) {
+  return platform::CanListFolder(path);
+}
+
+bool PathExists(const std::string& pathOrPattern) {
+  const std::size_t slash = pathOrPattern.find_last_of('/');
+  const std::string_view name = slash == std::string::npos
+                                    ? std::string_view(pathOrPattern)
+                                    : std::string_view(pathOrPattern).substr(slash + 1);
+  if (!HasWildcard(name)) return Exists(pathOrPattern, false);
+  return ListFolder(pathOrPattern, nullptr, nullptr);
+}
+
+bool IsFolder(const std::string& path) {
+  std::string cleaned = path;
+  ReplaceAll(cleaned, "//", "/");
+  if (cleaned.size() > 1 && cleaned.back() == '/') cleaned.pop_back();
+  return IsRealOrLinkedFolder(cleaned);
+}
+
+bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
+                std::vector<std::string>* folders) {
+  const std::size_t slash = pattern.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0                ? "/"
+                                                         : pattern.substr(0, slash);
+  const std::string namePattern =
+      slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  if (namePattern.empty()) return false;
+
+  std::vector<FolderEntry> entries;
+  if (!HasWildcard(namePattern)) {
+    platform::FileInfo info;
+    if (platform::GetFileInfo(pattern, false, &info) != 0) return false;
+    entries.push_back({namePattern, info.kind});
+  } else if (platform::ReadFolder(folder, true, &entries) != 0) {
+    return false;
+  }
+
+  const std::size_t dot = namePattern.find_last_of('.');
+  const bool fixedExtension =
+      dot != std::string::npos && !HasWildcard(std::string_view(namePattern).substr(dot));
+  const bool wildcard = HasWildcard(namePattern);
+  bool matched = false;
+  for (const FolderEntry& entry : entries) {
+    if (wildcard && !MatchWildcard(namePattern, entry.name)) continue;
+    matched = true;
+    const std::size_t entryDot = entry.name.find_last_of('.');
+    if (fixedExtension && entryDot != std::string::npos &&
+        !MatchWildcard(namePattern.substr(dot), entry.name.substr(entryDot))) {
+      continue;
+    }
+    std::vector<std::string>* list = entry.kind == EntryKind::kFolder ? folders : files;
+    if (list != nullptr) list->push_back(entry.name);
+  }
+  return matched;
+}
+
+int ListFiles(const std::string& folder, const std::string& pattern,
+              std::vector<std::string>& paths, int flags) {
+  std::string prefix = folder;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  std::vector<std::string> names;
+  if ((flags & kListFolders) != 0) {
+    ListFolder(prefix + pattern, nullptr, &names);
+  } else {
+    ListFolder(prefix + pattern, &names, nullptr);
+  }
+  int count = 0;
+  for (const std::string& name : names) {
+    paths.push_back(prefix + name);
+    ++count;
+  }
+  if ((flags & kListRecursive) != 0) {
+    std::vector<std::string> subfolders;
+    ListFolder(prefix + "*", nullptr, &subfolders);
+    for (const std::string& subfolder : subfolders) {
+      count += ListFiles(prefix + subfolder, pattern, paths, flags);
+    }
+  }
+  return count;
+}
+
+std::string SevenZipPath() {
+  static const std::string path = [] {
+    const std::string local = platform::AbsolutePath("7z");
+    if (platform::IsExecutableFile(local)) return local;
+    for (const char* name : {"7z", "7zz", "7za"}) {
+      std::string found = platform::FindOnPath(name);
+      if (!found.empty()) return platform::AbsolutePath(found);
+    }
+    return local;
+  }();
+  return path;
+}
+
+bool ExtractArchive(const std::string& archive, const std::string& destination,
+                    bool emptyFirst, const std::string& command) {
+  if (archive.empty() || !Exists(archive, true)) return false;
+  std::string workingFolder = destination;
+  if (!destination.empty()) {
+    bool prepare = !IsRealOrLinkedFolder(destination);
+    if (!prepare && emptyFirst) {
+      if (!DeleteFolder(destination)) return false;
+      prepare = true;
+    }
+    if (prepare && !CreateFolders(destination, false)) return false;
+  } else {
+    const std::size_t slash = archive.find_last_of('/');
+    workingFolder = slash == std::string::npos ? "."
+                    : slash == 0                ? "/"
+                                                : archive.substr(0, slash);
+  }
+  // The archiver runs in the destination, so a relative archive path would name the wrong
+  // file there; an absolute one also cannot be taken for a switch.
+  const std::string commandLine = QuoteArgument(SevenZipPath()) + " " +
+                                  (command.empty() ? std::string("e") : command) + " -y " +
+                                  QuoteArgument(platform::AbsolutePath(archive));
+  std::string output;
+  int exitCode = -1;
+  return RunProcess(commandLine, output, &exitCode, workingFolder, kArchiverTimeoutSeconds,
+                    false, true) &&
+         exitCode == 0;
+}
+
+bool GrantFolderAccess(const std::string& folder, const std::string& account,
+                       const std::string& domain, std::uint32_t mask, bool keepExisting) {
+  const std::string qualified = domain.empty() ? account : domain + "\\" + account;
+  std::uint32_t id = 0;
+  if (platform::LookupAccount(qualified, &id) != 0) {
+    const std::size_t backslash = qualified.find('\\');
+    if (backslash == std::string::npos ||
+        platform::LookupAccount(qualified.substr(backslash + 1), &id) != 0) {
+      platform::SetLastError(ENOENT);
+      return false;
+    }
+  }
+  const bool write = (mask & kWriteBits) != 0;
+  if (!write && (mask & kReadBits) == 0) return Exists(folder, true);
+  const int rc = platform::GrantUserAccess(folder, id, write, keepExisting);
+  if (rc != 0) platform::SetLastError(rc);
+  return rc == 0;
+}
+
+}  // namespace brimora

@@ -1,0 +1,117 @@
+#pragma once
+// File and folder operations shared by the backup, the restore, the Subversion runner and the
+// search-server code: recursive copy and delete, path normalisation, folder creation,
+// existence tests, listings, archive extraction and access grants.
+//
+// Paths use "/" as the separator; a backslash is an ordinary character of a name. Names are
+// bytes and come back exactly as the file system holds them. Listings are sorted by name in
+// byte order. Patterns are those of common/wildcard.h ("*.*" matches every name; case is
+// ignored); a wildcard may appear only in the last component.
+//
+// Symbolic links are never followed below the folder a call is given: the copies copy them as
+// links and the deletes remove the links themselves, so a link to a parent folder cannot make
+// a walk loop and a link to a folder elsewhere cannot make it leave the tree. Listings report
+// links, sockets, FIFOs and devices as files, so recursive listings do not descend through
+// links either.
+//
+// None of these operations writes to the trace log, except the copies' notice for a socket,
+// FIFO or device they skip (platform/files.h) and the archiver runner's own failure lines
+// (common/run_process.h). None takes a lock; every function may be called
+// from any thread, as long as no other thread changes the working folder meanwhile.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brimora {
+
+// ListFiles flags.
+inline constexpr int kListRecursive = 1;  // descend into subfolders
+inline constexpr int kListFolders = 2;    // list folders instead of files
+
+// Copies the folder `source` into `destination`, recursively, overwriting files of the same
+// name and keeping others already there. The destination (every missing folder of its path) is
+// created first, even when the source does not exist; a missing source (or one that is not a
+// folder) then answers true. Files are copied with platform::CopyOneFile (contents, permission
+// bits, times; owner and group as root); folders the call creates get the source folder's
+// permission bits and times (and owner as root) once filled. A link at `source` itself is
+// followed. Stops at the first failure and answers false, leaving what was copied until then;
+// the failure's system error code is then in platform::LastError() and, when given, in *error.
+// A source folder that exists but cannot be listed is a failure, not an empty copy.
+bool CopyFolder(const std::string& source, const std::string& destination,
+                int* error = nullptr);
+
+// Deletes the folder and everything in it. Answers false, deleting nothing, for an empty path
+// or one shorter than 4 characters; otherwise true, whatever could be deleted (entries that
+// cannot be removed are left, and so are the folders holding them). When `folder` is itself a
+// link, only the link is removed.
+bool DeleteFolder(const std::string& folder);
+
+// Trims white space at both ends, removes every "/./" step (one pass, so "/././" keeps one) and
+// reduces every run of "/" to one. A path that began with two or more "/" (a network path)
+// begins with exactly two afterwards; any other path keeps its single leading "/" or none.
+std::string NormalizePath(const std::string& path);
+
+// Creates every missing folder of `path`. The last component is a file name when lastIsFile is
+// set and is then not created. Answers, without lastIsFile, whether the last folder was created
+// by this call (false also when it already existed); with lastIsFile, whether the file's folder
+// exists afterwards. A path without any "/" answers true at once, creating nothing. Trailing
+// "/" are ignored.
+bool CreateFolders(const std::string& path, bool lastIsFile);
+
+// True when `path` is a folder (a link to one counts) that this process can list.
+bool FolderExists(const std::string& path);
+
+// True when something exists at the path (a dangling link counts), or, when the last component
+// holds a wildcard, when at least one entry of that folder matches it.
+bool PathExists(const std::string& pathOrPattern);
+
+// True when the path names an existing folder (a link to one counts) after each "//" has been
+// replaced by "/" (one pass) and one trailing "/" has been removed ("/" itself stays "/").
+bool IsFolder(const std::string& path);
+
+// Lists the entries matching `pattern` (a folder path, "/", a name pattern; a pattern without a
+// wildcard names one entry exactly) and appends their bare names: files (links, sockets, FIFOs
+// and devices included) to *files, folders to *folders, each when given. When the pattern's
+// last "." is followed by a fixed text (no wildcard), an entry with a "." in its name must also
+// have that exact extension (ignoring case). Answers false when nothing matched the pattern.
+bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
+                std::vector<std::string>* folders);
+
+// Appends folder + "/" + name for every file (folder with kListFolders) of `folder` whose name
+// matches `pattern`; with kListRecursive also those of every subfolder, depth first after the
+// folder's own entries. Answers the number appended.
+int ListFiles(const std::string& folder, const std::string& pattern,
+              std::vector<std::string>& paths, int flags);
+
+// The archiver: an executable "7z" in the working folder, else the first of "7z", "7zz" and
+// "7za" on PATH, else "7z" in the working folder (so that running it fails with a clear error).
+// Decided by the first call and kept for the life of the process.
+std::string SevenZipPath();
+
+// Extracts `archive` with the archiver, the destination being the archiver's working folder.
+// - A missing archive answers false.
+// - With a destination: an existing folder is emptied first (DeleteFolder) when emptyFirst is
+//   set; a missing or just emptied folder is created with CreateFolders. A failure of either
+//   answers false. An existing folder without emptyFirst is used as it is.
+// - Without a destination the archive's own folder is used.
+// - `command` is the archiver's command word and options; by default "e" (extract every entry
+//   into the destination, without the stored folders). "-y" answers every question with yes.
+// Answers true when the archiver ran and exited with code 0.
+bool ExtractArchive(const std::string& archive, const std::string& destination,
+                    bool emptyFirst, const std::string& command = {});
+
+// The access mask of "full control" for GrantFolderAccess.
+inline constexpr std::uint32_t kAccessAllRights = 0x1FFFFF;
+
+// Gives an account access to a folder: an access-list entry and a default-list entry (inherited
+// by what is made in the folder later), keeping the folder's other entries when keepExisting
+// is set. The account is looked up as domain + "\" + account (account alone without a domain),
+// then as the part after the first "\". The mask is mapped: any write, delete, change or
+// generic-all bit gives read, write and traverse (rwx); read, execute or traverse bits alone
+// give r-x; a mask with neither changes nothing and answers true. Answers false when the
+// account does not exist, the folder is missing or the file system keeps no access lists.
+bool GrantFolderAccess(const std::string& folder, const std::string& account,
+                       const std::string& domain, std::uint32_t mask, bool keepExisting);
+
+}  // namespace brimora

@@ -1,0 +1,400 @@
+#!/usr/bin/env python3
+"""Measures a BrimoraUpgrade backup against `cp -a` of the same folders.
+
+    benchmark.py [--files 20000] [--total-bytes 1GiB] [--rounds 5] [--keep]
+                 [--tool PATH] [--workdir DIR] [--seed S]
+
+Builds the release tool (unless --tool names one), generates a sample installation with
+make_sample_installation.py in a temporary folder (with the defaults this takes several minutes),
+then runs the rounds: each round times one backup by the tool (wall time and the tool's peak
+resident memory) and one `cp -a` of the folders the backup reads, each into a fresh folder on the
+same disk, and removes both copies before the next round. As root, the page cache is dropped
+before every timed run (cold runs); otherwise the source tree is read once, untimed, and every run
+is warm. At the end a second installation with a quarter of the documents (and of the bytes) is
+backed up once, so it shows whether the tool's memory grows with the number of files.
+
+A backup that fails does not stop the measuring: its exit code and the tails of its output and
+logs are printed. The exit code is 0 when the measurements ran, 1 when the tool could not be built
+or the installation not generated.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+SCRIPTS = Path(__file__).resolve().parent
+PROJECT = SCRIPTS.parent
+sys.path.insert(0, str(SCRIPTS))
+from make_sample_installation import parse_size  # noqa: E402
+
+DROP_CACHES = Path("/proc/sys/vm/drop_caches")
+TAIL_LINES = 15
+
+
+@dataclass
+class Run:
+    seconds: float
+    peak_kib: int
+    exit_code: int
+    files: int = 0
+
+
+@dataclass
+class Installation:
+    root: Path
+
+    @property
+    def install(self) -> Path:
+        return self.root / "Brimora"
+
+    @property
+    def sources(self) -> list[Path]:
+        """What a backup reads, folders and two single files: cp -a copies the same."""
+        i = self.install
+        return [i / "Repository", i / "SubversionRepository", i / "Execute", i / "Users",
+                i / "Logs", i / "partsdb", self.root / "LornithData" / "Settings",
+                i / "CmdList.cfg", i / "GenericFileEditor.xml"]
+
+
+# ---------------------------------------------------------------------------------------------
+# Helpers
+
+
+def say(text: str = "") -> None:
+    print(text, flush=True)
+
+
+def tail(path: Path, lines: int = TAIL_LINES) -> str:
+    try:
+        text = path.read_bytes().decode("utf-8", "replace").lstrip("\ufeff")
+    except OSError:
+        return "    (none)"
+    return "\n".join("    " + line for line in text.splitlines()[-lines:]) or "    (empty)"
+
+
+def filesystem_type(path: Path) -> str:
+    """Type of the file system that holds path, from the longest matching mount point."""
+    best, kind = "", "unknown"
+    real = os.path.realpath(path)
+    try:
+        with open("/proc/mounts", encoding="utf-8", errors="replace") as mounts:
+            for line in mounts:
+                fields = line.split()
+                if len(fields) < 3:
+                    continue
+                point = fields[1].replace("\\040", " ")
+                inside = real == point or real.startswith(point.rstrip("/") + "/")
+                if inside and len(point) > len(best):
+                    best, kind = point, fields[2]
+    except OSError:
+        pass
+    return kind
+
+
+def default_workdir() -> Path:
+    # A RAM file system would measure memory copies, not the disk: use the build folder then.
+    temp = Path(tempfile.gettempdir())
+    if filesystem_type(temp) in ("tmpfs", "ramfs"):
+        build = PROJECT / "build"
+        build.mkdir(exist_ok=True)
+        return build
+    return temp
+
+
+def remove_tree(path: Path) -> None:
+    def make_writable(function, failed, _info):
+        os.chmod(os.path.dirname(failed) or ".", 0o700)
+        if os.path.isdir(failed) and not os.path.islink(failed):
+            os.chmod(failed, 0o700)
+        function(failed)
+
+    if os.path.lexists(path):
+        shutil.rmtree(path, onerror=make_writable)
+
+
+def count_files(path: Path) -> int:
+    return sum(len(names) for _, _, names in os.walk(os.fsencode(path)))
+
+
+def read_tree(paths: list[Path]) -> None:
+    """Reads every regular file once, so that warm runs find the same cache."""
+    for top in paths:
+        if os.path.isfile(top):
+            with open(top, "rb") as handle:
+                handle.read()
+            continue
+        for folder, _, names in os.walk(os.fsencode(top)):
+            for name in names:
+                full = os.path.join(folder, name)
+                if not os.path.isfile(full) or os.path.islink(full):
+                    continue
+                try:
+                    with open(full, "rb") as handle:
+                        while handle.read(1 << 20):
+                            pass
+                except OSError:
+                    pass
+
+
+class PageCache:
+    """Puts the cache in the same state before every timed run: dropped (root) or warm."""
+
+    def __init__(self) -> None:
+        self.cold = os.geteuid() == 0 and self._drop()
+
+    @staticmethod
+    def _drop() -> bool:
+        subprocess.run(["sync"], check=False)
+        try:
+            DROP_CACHES.write_text("3\n")
+            return True
+        except OSError:
+            return False
+
+    def describe(self) -> str:
+        if self.cold:
+            return "cold: the page cache is dropped before every timed run"
+        reason = "not root" if os.geteuid() != 0 else f"{DROP_CACHES} is not writable"
+        return f"warm ({reason}): one untimed read of the sources first, then warm runs"
+
+    def prepare(self) -> None:
+        # Writes of the previous run are flushed in every mode, so no run pays for another's.
+        if not (self.cold and self._drop()):
+            subprocess.run(["sync"], check=False)
+
+
+def gnu_time() -> str | None:
+    """GNU time, when present: it reports the exact peak resident memory of its child."""
+    path = shutil.which("time")
+    if path is None and os.access("/usr/bin/time", os.X_OK):
+        path = "/usr/bin/time"
+    if path is None:
+        return None
+    probe = subprocess.run([path, "-f", "%M", "-o", os.devnull, "true"], capture_output=True,
+                           stdin=subprocess.DEVNULL, check=False)
+    return path if probe.returncode == 0 else None
+
+
+def high_water_kib(pid: int) -> int | None:
+    try:
+        with open(f"/proc/{pid}/status", encoding="ascii", errors="replace") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except (OSError, ValueError):
+        pass
+    return None
+
+
+def timed(command: list, cwd: Path, output: Path) -> Run:
+    """Runs command with its output in a file; wall time and the command's peak resident memory.
+
+    The rusage of a child of this script is no use for the memory: a forked child keeps the
+    largest resident size of the Python process it was copied from. GNU time forks from a small
+    process and measures exactly; without it the high-water mark of the running command is polled
+    from /proc (a peak in the last few milliseconds may then be missed).
+    """
+    time_command = gnu_time()
+    peak_file = output.with_suffix(".peak")
+    if time_command:
+        command = [time_command, "-f", "%M", "-o", str(peak_file), "--"] + command
+    peak = 0
+    with open(output, "wb") as out:
+        started = time.perf_counter()
+        try:
+            child = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                                     stderr=subprocess.STDOUT)
+        except OSError as error:
+            out.write(f"could not start {command[0]}: {error}\n".encode())
+            return Run(0.0, 0, 127)
+        while True:
+            if not time_command:
+                peak = max(peak, high_water_kib(child.pid) or 0)
+            pid, status = os.waitpid(child.pid, 0 if time_command else os.WNOHANG)
+            if pid:
+                break
+            time.sleep(0.01)
+        seconds = time.perf_counter() - started
+        child.returncode = os.waitstatus_to_exitcode(status)
+    if time_command:
+        try:
+            # When the command was killed, GNU time writes a line about it before the number.
+            peak = int(peak_file.read_text().split()[-1])
+        except (OSError, ValueError, IndexError):
+            peak = 0
+    return Run(seconds, peak, child.returncode)
+
+
+# ---------------------------------------------------------------------------------------------
+# Steps
+
+
+def build_tool() -> Path | None:
+    say("Building the release tool (cmake --preset release, target BrimoraUpgrade)...")
+    for command in (["cmake", "--preset", "release"],
+                    ["cmake", "--build", "--preset", "release", "--target", "BrimoraUpgrade"]):
+        result = subprocess.run(command, cwd=PROJECT, stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True, errors="replace")
+        if result.returncode != 0:
+            say(f"error: {' '.join(command)} failed with exit code {result.returncode}:")
+            say("\n".join((result.stdout + result.stderr).splitlines()[-30:]))
+            return None
+    return PROJECT / "build" / "release" / "BrimoraUpgrade"
+
+
+def generate(root: Path, documents: int, total_bytes: int, seed: int) -> Installation | None:
+    say(f"Generating an installation of {documents} documents, {total_bytes} bytes in {root} "
+        "(this may take several minutes)...")
+    result = subprocess.run([sys.executable, str(SCRIPTS / "make_sample_installation.py"),
+                             str(root), "--documents", str(documents),
+                             "--total-bytes", str(total_bytes), "--seed", str(seed)],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                            errors="replace")
+    if result.returncode != 0:
+        say(f"error: the generator failed with exit code {result.returncode}:\n"
+            + (result.stdout + result.stderr).strip())
+        return None
+    say("  " + result.stdout.strip())
+    return Installation(root)
+
+
+def run_backup(tool: Path, installation: Installation, target: Path, output: Path,
+               cache: PageCache, report_failure: bool) -> Run:
+    cache.prepare()
+    run = timed([str(tool), "--installpath", str(installation.install),
+                 "--backuppath", str(target)], installation.install / "Execute", output)
+    if run.exit_code == 0:
+        run.files = count_files(target)
+    elif report_failure:
+        logs = installation.install / "Logs"
+        say(f"  the backup exited with code {run.exit_code}; measuring goes on.")
+        say(f"  tool output ({output}):\n{tail(output)}")
+        say(f"  {logs / 'BackupLog.log'}:\n{tail(logs / 'BackupLog.log')}")
+        for name in ("BrimoraUpgradeErrors.txt", "BrimoraUpgradeLog.txt"):
+            say(f"  {logs / name}:\n{tail(logs / name)}")
+    return run
+
+
+def run_copy(installation: Installation, target: Path, output: Path, cache: PageCache) -> Run:
+    target.mkdir(parents=True)
+    cache.prepare()
+    run = timed(["cp", "-a"] + [str(s) for s in installation.sources if s.exists()] + [str(target)],
+                target.parent, output)
+    if run.exit_code != 0:
+        say(f"  cp -a exited with code {run.exit_code}:\n{tail(output)}")
+    run.files = count_files(target)
+    return run
+
+
+def mib(kib: int) -> str:
+    return f"{kib / 1024:.1f}"
+
+
+def measure(args: argparse.Namespace, work: Path) -> int:
+    tool = args.tool.resolve() if args.tool else build_tool()
+    if tool is None:
+        return 1
+    if not os.access(tool, os.X_OK):
+        say(f"error: {tool} is not an executable file")
+        return 1
+    say(f"Tool: {tool}")
+    say(f"Work folder: {work} ({filesystem_type(work)})")
+
+    large = generate(work / "install", args.files, args.total_bytes, args.seed)
+    if large is None:
+        return 1
+    cache = PageCache()
+    say(f"Page cache: {cache.describe()}")
+    if not cache.cold:
+        read_tree(large.sources)
+
+    backups, copies = work / "backups", work / "copies"
+    backups.mkdir()
+    copies.mkdir()
+    say("")
+    say("round  backup s  exit  peak MiB  files    cp -a s  files    backup/cp")
+    rows: list[tuple[Run, Run]] = []
+    failure_reported = False
+    for number in range(1, args.rounds + 1):
+        backup = run_backup(tool, large, backups / f"round-{number}",
+                            work / f"backup-output-{number}.txt", cache, not failure_reported)
+        failure_reported = failure_reported or backup.exit_code != 0
+        copy = run_copy(large, copies / f"round-{number}", work / f"cp-output-{number}.txt", cache)
+        ratio = backup.seconds / copy.seconds if copy.seconds > 0 else float("nan")
+        say(f"{number:>5}  {backup.seconds:8.2f}  {backup.exit_code:>4}  {mib(backup.peak_kib):>8}"
+            f"  {backup.files:<7}  {copy.seconds:7.2f}  {copy.files:<7}  {ratio:9.2f}")
+        rows.append((backup, copy))
+        remove_tree(backups / f"round-{number}")
+        remove_tree(copies / f"round-{number}")
+
+    ratios = [b.seconds / c.seconds for b, c in rows if c.seconds > 0]
+    succeeded = sum(1 for b, _ in rows if b.exit_code == 0)
+    say("")
+    say(f"Median wall-time ratio backup / cp -a: {statistics.median(ratios):.2f} "
+        f"(median backup {statistics.median(b.seconds for b, _ in rows):.2f} s, "
+        f"median cp -a {statistics.median(c.seconds for _, c in rows):.2f} s)")
+    if succeeded < len(rows):
+        say(f"Note: the backup succeeded in {succeeded} of {len(rows)} rounds; the times of a "
+            "failing backup do not measure a whole backup.")
+    peak_large = max(b.peak_kib for b, _ in rows)
+    say(f"Peak resident memory of the tool: {mib(peak_large)} MiB with {args.files} documents")
+
+    small_files = max(1, args.files // 4)
+    small = generate(work / "install-small", small_files, args.total_bytes // 4, args.seed)
+    if small is None:
+        return 1
+    if not cache.cold:
+        read_tree(small.sources)
+    backup = run_backup(tool, small, backups / "small", work / "backup-output-small.txt", cache,
+                        not failure_reported)
+    remove_tree(backups / "small")
+    say(f"Peak resident memory of the tool: {mib(backup.peak_kib)} MiB with {small_files} "
+        f"documents (exit code {backup.exit_code}, {backup.seconds:.2f} s)")
+    return 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--files", type=int, default=20000,
+                        help="documents in the FileStorage (default 20000)")
+    parser.add_argument("--total-bytes", type=parse_size, default=parse_size("1GiB"),
+                        help="their total size, e.g. 20MiB, 1GiB (default 1GiB)")
+    parser.add_argument("--rounds", type=int, default=5, help="timed rounds (default 5)")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the work folder (installations, outputs) afterwards")
+    parser.add_argument("--tool", type=Path, help="use this BrimoraUpgrade instead of building")
+    parser.add_argument("--workdir", type=Path,
+                        help="parent of the work folder (default: the system temporary folder, "
+                             "or build/ when that is a RAM file system)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the generator (default 1)")
+    args = parser.parse_args(argv)
+    if args.files < 1 or args.rounds < 1 or args.total_bytes < 0:
+        parser.error("--files and --rounds must be at least 1, --total-bytes not negative")
+
+    parent = args.workdir or default_workdir()
+    parent.mkdir(parents=True, exist_ok=True)
+    work = Path(tempfile.mkdtemp(prefix="brimora-benchmark-", dir=parent)).resolve()
+    try:
+        return measure(args, work)
+    except KeyboardInterrupt:
+        say("interrupted")
+        return 130
+    finally:
+        if args.keep:
+            say(f"Kept {work}")
+        else:
+            remove_tree(work)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

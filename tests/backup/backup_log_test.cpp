@@ -1,0 +1,163 @@
+#include "backup/backup_log.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/trace_log.h"
+
+namespace brimora {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+// Every line is the time ("Wed Jan 02 02:03:55 1980"), a tab, the message and "\n".
+constexpr std::uintmax_t kFrame = 24 + 1 + 1;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A temporary folder as working folder (the trace log writes to "../Logs"), with the trace log
+// started so that lines sent to it can be read back.
+class BackupLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "backup_log_test_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    path_ = folder_ / "BackupLog.log";
+    previous_ = folder_ / "BackupLog_prev.log";
+    saved_ = fs::current_path();
+    fs::create_directories(folder_ / "Execute");
+    fs::current_path(folder_ / "Execute");
+    InitTraceLog("BackupLogTest", false);
+  }
+  void TearDown() override {
+    ShutdownTraceLog();
+    fs::current_path(saved_);
+    fs::remove_all(folder_);
+  }
+
+  // The messages of the log's lines, after checking the mark and each line's shape.
+  std::vector<std::string> Messages() {
+    std::string text = ReadAll(path_);
+    EXPECT_EQ(text.substr(0, 3), kBom);
+    text.erase(0, 3);
+    static const std::regex kTime(
+        "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\t");
+    std::vector<std::string> messages;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+      end = text.find('\n', start);
+      const std::string line = text.substr(start, end - start);
+      EXPECT_TRUE(end != std::string::npos && line.size() >= 25 &&
+                  std::regex_match(line.substr(0, 25), kTime))
+          << "malformed line: " << line.substr(0, 80);
+      messages.push_back(line.substr(std::min<std::size_t>(25, line.size())));
+      if (end == std::string::npos) break;
+    }
+    return messages;
+  }
+  // A log of `size` bytes that costs no disk space.
+  void MakeSparseLog(std::uintmax_t size) {
+    std::ofstream(path_, std::ios::binary).put('x');
+    fs::resize_file(path_, size);
+  }
+
+  fs::path folder_, path_, previous_, saved_;
+};
+
+TEST_F(BackupLogTest, LinesCarryTimeTabAndOneLineEnd) {
+  {
+    CBackupLog log;
+    ASSERT_TRUE(log.Open(path_.string()));
+    EXPECT_EQ(ReadAll(path_), kBom) << "a new file starts with the mark";
+    EXPECT_TRUE(log.Write(1, "Backup %s - Backing up Configuration Files.\n", "/b1"));
+    EXPECT_TRUE(log.WriteText(0, "100% no line end"));
+  }
+  CBackupLog log;  // continues the file without a second mark
+  ASSERT_TRUE(log.Open(path_.string()));
+  EXPECT_TRUE(log.WriteText(1, std::string(10000, 'a')));
+  std::string twoByte;
+  for (int i = 0; i < 9000; ++i) twoByte += "\xC3\xA9";
+  EXPECT_TRUE(log.WriteText(1, twoByte));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Backup /b1 - Backing up Configuration Files.",
+                                                  "100% no line end", std::string(8189, 'a'),
+                                                  twoByte.substr(0, 2 * 8189)}));
+}
+
+TEST_F(BackupLogTest, RotatesWhenBytesPlusLineCharactersExceedTheLimit) {
+  const std::string e4 = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 4 characters, 8 bytes
+  const struct {
+    std::string message;
+    std::uintmax_t room;  // bytes missing from the limit before the write
+    bool rotates;
+    std::uintmax_t lineBytes;
+  } cases[] = {
+      {"abc", kFrame + 3, false, kFrame + 3},   // size plus characters is exactly the limit
+      {"abc", kFrame + 2, true, kFrame + 3},    // one more
+      {"abc\n", kFrame + 3, false, kFrame + 3}, // the given line end counts once
+      {e4, kFrame + 4, false, kFrame + 8},      // characters count, not bytes
+      {e4, kFrame + 3, true, kFrame + 8},
+      {std::string(20000, 'z'), kFrame + 8189, false, kFrame + 8189},  // the cut line counts
+  };
+  for (const auto& c : cases) {
+    const std::string name = c.message.substr(0, 8) + " room " + std::to_string(c.room);
+    fs::remove(previous_);
+    const std::uintmax_t before = CBackupLog::kRotationLimit - c.room;
+    MakeSparseLog(before);
+    CBackupLog log;
+    ASSERT_TRUE(log.Open(path_.string())) << name;
+    EXPECT_TRUE(log.WriteText(1, c.message)) << name;
+    EXPECT_EQ(fs::exists(previous_), c.rotates) << name;
+    if (c.rotates) {
+      EXPECT_EQ(fs::file_size(previous_), before) << name;
+    }
+    EXPECT_EQ(fs::file_size(path_), (c.rotates ? 3 : before) + c.lineBytes) << name;
+  }
+}
+
+TEST_F(BackupLogTest, OnlyOnePreviousGenerationIsKept) {
+  std::ofstream(previous_) << "oldest";
+  MakeSparseLog(CBackupLog::kRotationLimit);
+  CBackupLog log;
+  ASSERT_TRUE(log.Open(path_.string()));
+  EXPECT_TRUE(log.WriteText(1, "first"));
+  fs::resize_file(path_, CBackupLog::kRotationLimit);  // the new generation fills up too
+  EXPECT_TRUE(log.WriteText(1, "second"));
+  std::string start(3, '\0');
+  std::ifstream(previous_, std::ios::binary).read(start.data(), 3);
+  EXPECT_EQ(start, kBom) << "the previous generation is the first rotation's new file";
+  EXPECT_EQ(Messages(), std::vector<std::string>{"second"});
+}
+
+TEST_F(BackupLogTest, MessagesGoToTheTraceLogWhileNoFileIsOpen) {
+  CBackupLog log;
+  EXPECT_FALSE(log.Open((folder_ / "missing" / "BackupLog.log").string()));
+  EXPECT_TRUE(log.Write(1, "Backup %s - to the trace log\n", "/b1"));
+
+  // A log that cannot be reopened loses that line and sends the following ones to the trace log.
+  fs::create_directories(folder_ / "gone");
+  ASSERT_TRUE(log.Open((folder_ / "gone" / "BackupLog.log").string()));
+  fs::remove_all(folder_ / "gone");
+  EXPECT_FALSE(log.WriteText(1, "lost line"));
+  EXPECT_TRUE(log.WriteText(0, "after the failure"));
+
+  ShutdownTraceLog();
+  const std::string trace = ReadAll(folder_ / "Logs" / "BackupLogTestLog.txt");
+  EXPECT_NE(trace.find("Backup /b1 - to the trace log"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("after the failure"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("lost line"), std::string::npos) << trace;
+}
+
+}  // namespace
+}  // namespace brimora

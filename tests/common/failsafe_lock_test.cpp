@@ -1,0 +1,213 @@
+#include "common/failsafe_lock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "common/trace_log.h"
+#include "platform/identity.h"
+
+namespace brimora {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string WarningText(std::uint32_t waiter, const char* lock, std::uint32_t owner) {
+  return Format("WARNING: Thread %u has waited 0 seconds for lock '%s' owned by thread %u.\n",
+                waiter, lock, owner);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Starts the trace log in a temporary folder so the lock's messages can be read back.
+class FailsafeLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "brimora-lock-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directories(root_ / "work");
+    savedCwd_ = fs::current_path();
+    fs::current_path(root_ / "work");
+    InitTraceLog("Lock", false);
+  }
+
+  void TearDown() override {
+    ShutdownTraceLog();
+    fs::current_path(savedCwd_);
+    fs::remove_all(root_);
+  }
+
+  std::string Read(const char* file) const {
+    std::ifstream in(root_ / "Logs" / file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string MainLog() const { return Read("LockLog.txt"); }
+  std::string ErrorsLog() const { return Read("LockErrors.txt"); }
+
+  // Waits (up to 20 s) until the main log holds `count` copies of `part`.
+  bool AwaitInMainLog(const std::string& part, std::size_t count) const {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (Count(MainLog(), part) < count) {
+      if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+  fs::path root_;
+  fs::path savedCwd_;
+};
+
+// Runs Lock(timeout) on another thread and returns its result and that thread's id.
+std::pair<bool, std::uint32_t> LockElsewhere(CFailsafeLock& lock, std::uint32_t timeoutMs,
+                                             bool unlockAfter = true) {
+  std::pair<bool, std::uint32_t> result{};
+  std::thread([&] {
+    result.second = platform::CurrentThreadId();
+    result.first = lock.Lock(timeoutMs);
+    if (result.first && unlockAfter) lock.Unlock();
+  }).join();
+  return result;
+}
+
+TEST_F(FailsafeLockTest, ReentrantLockIsFreeAfterAsManyUnlocks) {
+  CFailsafeLock lock("csRepository");
+  EXPECT_EQ(lock.OwnerThread(), 0u);
+  EXPECT_FALSE(lock.Unlock()) << "never acquired";
+
+  ASSERT_TRUE(lock.Lock());
+  ASSERT_TRUE(lock.Lock(0)) << "the holder re-enters without waiting";
+  EXPECT_EQ(lock.OwnerThread(), platform::CurrentThreadId());
+  EXPECT_FALSE(LockElsewhere(lock, 0).first);
+  bool releasedElsewhere = true;
+  std::thread([&] { releasedElsewhere = lock.Unlock(); }).join();
+  EXPECT_FALSE(releasedElsewhere) << "only the holder releases";
+
+  EXPECT_TRUE(lock.Unlock());
+  EXPECT_FALSE(LockElsewhere(lock, 20).first) << "one acquisition is still held";
+  EXPECT_TRUE(lock.Unlock());
+  EXPECT_FALSE(lock.Unlock()) << "more releases than acquisitions";
+
+  const auto [acquired, other] = LockElsewhere(lock, 0);
+  EXPECT_TRUE(acquired);
+  EXPECT_EQ(lock.OwnerThread(), other) << "the last owner is kept after Unlock";
+
+  {
+    FailsafeLockGuard outer(lock);
+    FailsafeLockGuard inner(lock);
+    EXPECT_FALSE(LockElsewhere(lock, 0).first);
+  }
+  EXPECT_TRUE(LockElsewhere(lock, 0).first) << "guards release what they took";
+}
+
+TEST_F(FailsafeLockTest, FiniteTimeoutReturnsFalseAfterAboutThatLong) {
+  // Warnings every 100 ms are level 2: dropped under the start-up mask, shown after mask 3.
+  CFailsafeLock lock("CSolrCore::m_csComm", 100, 60000);
+  ASSERT_TRUE(lock.Lock());
+  const std::uint32_t self = platform::CurrentThreadId();
+
+  for (const std::uint32_t mask : {1u, 3u}) {
+    SCOPED_TRACE("mask " + std::to_string(mask));
+    SetLogLevel(mask);
+    const auto started = Clock::now();
+    const auto [acquired, waiter] = LockElsewhere(lock, 350);
+    const auto waited = Clock::now() - started;
+    EXPECT_FALSE(acquired);
+    EXPECT_GE(waited, std::chrono::milliseconds(350));
+    EXPECT_LT(waited, std::chrono::milliseconds(350 + 2000));
+
+    const std::string main = MainLog();
+    EXPECT_EQ(main.find("\t1 - WARNING"), std::string::npos);
+    EXPECT_EQ(main.find("\t0 - "), std::string::npos);
+    EXPECT_EQ(main.find("ERROR"), std::string::npos);
+    const std::string warning = "\t2 - " + WarningText(waiter, lock.Name().c_str(), self);
+    const std::size_t warnings = Count(main, warning);
+    if (mask == 1) {
+      EXPECT_EQ(warnings, 0u) << main;
+    } else {
+      EXPECT_GE(warnings, 1u) << main;
+      EXPECT_LE(warnings, 3u) << main;
+    }
+  }
+  lock.Unlock();
+}
+
+TEST_F(FailsafeLockTest, UnlimitedWaitWarnsNamingTheOwnerThenAcquires) {
+  CFailsafeLock lock("csRepository", 50, 60000);
+  ASSERT_TRUE(lock.Lock());
+  const std::uint32_t self = platform::CurrentThreadId();
+
+  std::atomic<std::uint32_t> waiter{0};
+  auto waiting = std::async(std::launch::async, [&] {
+    waiter = platform::CurrentThreadId();
+    const bool acquired = lock.Lock();
+    if (acquired) lock.Unlock();
+    return acquired;
+  });
+  // Each warning is awaited in the log before the holder lets go.
+  while (waiter == 0) std::this_thread::yield();
+  const std::string warning = "\t1 - " + WarningText(waiter, "csRepository", self);
+  EXPECT_TRUE(AwaitInMainLog(warning, 2)) << MainLog();
+  EXPECT_TRUE(lock.Unlock());
+  EXPECT_TRUE(waiting.get());
+  EXPECT_EQ(lock.OwnerThread(), waiter.load());
+  EXPECT_EQ(ErrorsLog().find("ERROR"), std::string::npos);
+}
+
+TEST_F(FailsafeLockTest, DeadlockLimitWritesErrorAndThrows) {
+  CFailsafeLock lock("csRepository", 40, 200);
+  ASSERT_TRUE(lock.Lock());
+  const std::uint32_t self = platform::CurrentThreadId();
+
+  std::uint32_t waiter = 0;
+  int code = 0;
+  bool seenAsStdException = false;
+  std::thread([&] {
+    waiter = platform::CurrentThreadId();
+    try {
+      lock.Lock();
+    } catch (const FailsafeDeadlock& deadlock) {
+      code = deadlock.code;
+      try {
+        throw;
+      } catch (const std::exception&) {
+        seenAsStdException = true;
+      }
+    }
+  }).join();
+  EXPECT_TRUE(lock.Unlock());
+
+  EXPECT_EQ(code, 7777777);
+  EXPECT_TRUE(seenAsStdException);
+  const std::string error = Format(
+      "ERROR: Thread %u has waited 0 seconds, restarting Lornith to resolve deadlock for wait on "
+      "lock 'csRepository' owned by thread %u...\n",
+      waiter, self);
+  EXPECT_EQ(Count(ErrorsLog(), "\t" + error), 1u) << ErrorsLog();
+  const std::string main = MainLog();
+  const std::size_t errorAt = main.find("\t0 - " + error);
+  ASSERT_NE(errorAt, std::string::npos) << main;
+  const std::string warning = "\t1 - " + WarningText(waiter, "csRepository", self);
+  EXPECT_GE(Count(main, warning), 1u) << main;
+  EXPECT_LE(Count(main, warning), 5u) << main;
+  EXPECT_LT(main.rfind(warning), errorAt) << "warnings come before the error";
+}
+
+}  // namespace
+}  // namespace brimora

@@ -1,0 +1,44 @@
+#include "common/file_url.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace brimora {
+namespace {
+
+TEST(FileUrlTest, ConvertsLocalAndNetworkUrls) {
+  const struct {
+    const char* url;
+    const char* path;
+  } cases[] = {
+      {"file:///srv/svn/repo", "/srv/svn/repo"},
+      {"FILE:///srv/svn/repo/", "/srv/svn/repo/"},
+      {"file:///srv/my%20repo/%C3%A9t%c3%a9", "/srv/my repo/\xc3\xa9t\xc3\xa9"},
+      {"file:///srv/100%/%zz%4", "/srv/100%/%zz%4"},
+      {"file:///", "/"},
+      {"file://localhost/srv/repo", "/srv/repo"},
+      {"file://LocalHost/srv/repo", "/srv/repo"},
+      {"file://server/share/repo", "//server/share/repo"},
+      {"file://server/share%20name", "//server/share name"},
+  };
+  for (const auto& c : cases) {
+    std::string path;
+    EXPECT_TRUE(FileUrlToPath(c.url, path)) << c.url;
+    EXPECT_EQ(path, c.path) << c.url;
+  }
+}
+
+TEST(FileUrlTest, RejectsEverythingElseAndKeepsTheOutput) {
+  for (const char* url : {"", "http://server/svn/repo", "svn://server/repo", "https://x/y",
+                          "file:/srv/repo", "file:", "file://", "file://server",
+                          "file://server/", "/srv/svn/repo", "file:///srv/a%00b",
+                          "filex:///srv"}) {
+    std::string path = "unchanged";
+    EXPECT_FALSE(FileUrlToPath(url, path)) << url;
+    EXPECT_EQ(path, "unchanged") << url;
+  }
+}
+
+}  // namespace
+}  // namespace brimora
