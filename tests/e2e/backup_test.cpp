@@ -1,0 +1,317 @@
+// Backups of whole installations by the built tool, judged by the backup folder and the logs.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backup/backup_messages.h"
+#include "common/format.h"
+#include "support/test_support.h"
+
+namespace brimora {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using test::ReadFile;
+using test::WriteFile;
+
+// Every entry below `folder` with its contents ("/" for folders, the target for links).
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string relative = fs::relative(it->path(), folder).string();
+    if (it->is_symlink()) {
+      entries[relative] = "-> " + fs::read_symlink(it->path()).string();
+    } else if (it->is_directory()) {
+      entries[relative] = "/";
+    } else {
+      entries[relative] = ReadFile(it->path().string());
+    }
+  }
+  return entries;
+}
+
+std::int64_t ModificationTime(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec : -1;
+}
+
+class BackupTest : public ::testing::Test {
+ protected:
+  std::string Install() const { return root_ / "Brimora"; }
+  std::string Execute() const { return Install() + "/Execute"; }
+  std::string Settings() const { return root_ / "LornithData/Settings"; }
+  std::string Backup() const { return root_ / "backup"; }
+
+  // A small installation with every source of the backup layout.
+  void MakeInstallation(const std::string& extraSettings = "", bool ssl = true) {
+    for (const char* name : {"reports.xml", "BrimoraParams.xml", "BrimoraParams_A.xml", "BrimoraParams_B.xml",
+                             "XYNTService.ini", "ScheduledTasks.xml", "UserDefined.xml", "backup.xml",
+                             "MergeUploadConfig.txt", "units.dat", "config.drv", "ReportJobs.xml", "names.pmp",
+                             "users.dat", "users.xml", "PartDBConfig.xml", "PartsDBExporterConfig.xml",
+                             "utilization_h.txt", "utilization_h_2021.txt", "utilized_h.pkl", "UtilDevChans_X.txt",
+                             "WebReports/r1.html", "WebReports/sub/r2.html", "www/partsdb/index.html",
+                             "partsdb-changelogs/c1.log", "www/images/ParameterManager/a.png",
+                             "ParameterManager/images/b.png", "ssl/server.crt", "ssl/server.key", "other.exe"}) {
+      WriteFile(Execute() + "/" + name, std::string("contents of ") + name);
+    }
+    for (const char* name : {"CmdList.cfg", "GenericFileEditor.xml", "Users/u1/f.txt", "Users/u2/g h.txt",
+                             "Logs/BrimoraServerAccess.txt", "Logs/BrimoraServerAccess_Prev.txt", "Logs/old.log",
+                             "partsdb/db.dat", "Repository/FileStorage/doc.txt", "Repository/FileStorage/.svn/wc.db",
+                             "SubversionRepository/format", "SubversionRepository/db/current"}) {
+      WriteFile(Install() + "/" + name, std::string("contents of ") + name);
+    }
+    WriteFile(Install() + "/config.ini", "BrimoraSettingsFolder=../LornithData/Settings\n");
+    std::string xml = "<Settings>\n  <PartTrackerDatabasePath> " + Install() + "/partsdb </PartTrackerDatabasePath>\n";
+    if (ssl) {
+      xml += "  <SSLCertificatePath>" + Execute() + "/ssl/server.crt</SSLCertificatePath>\n"
+             "  <SSLKeyPath>" + Execute() + "/ssl/server.key</SSLKeyPath>\n  <EnableSSL>true</EnableSSL>\n";
+    }
+    if (extraSettings.find("RevisionControlURL") == std::string::npos) {
+      xml += "  <RevisionControlURL>file://" + Install() + "/SubversionRepository</RevisionControlURL>\n";
+    }
+    WriteFile(Settings() + "/Brimora.xml", xml + extraSettings + "</Settings>\n");
+    WriteFile(Settings() + "/TestSystems.xml", "<TestSystems/>");
+    WriteFile(Settings() + "/TestSystemGroups.xml", "<TestSystemGroups/>");
+    WriteFile(Settings() + "/partsdb-changelogs/s1.log", "settings change log");
+  }
+
+  test::ToolResult RunBackup(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> arguments = {"--installpath", Install(), "--backuppath", Backup()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return test::RunTool(Execute(), arguments);
+  }
+
+  std::string BackupLog() const { return ReadFile(Install() + "/Logs/BackupLog.log"); }
+
+  // The messages of the backup log, without their time stamps.
+  std::vector<std::string> BackupLogMessages() const {
+    std::vector<std::string> messages;
+    for (const std::string& line : test::ReadLines(Install() + "/Logs/BackupLog.log")) {
+      const std::size_t tab = line.find('\t');
+      messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+    }
+    return messages;
+  }
+
+  std::string Line(const char* format) const { return Format(format, Backup()); }
+
+  test::TempFolder root_;
+};
+
+TEST_F(BackupTest, EveryEntryLandsWhereTheLayoutSays) {
+  MakeInstallation();
+  const std::int64_t unitsTime = ModificationTime(Execute() + "/units.dat");
+  const test::ToolResult result = RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
+
+  const std::pair<std::string, std::string> files[] = {
+      {"Settings/reports.xml", Execute() + "/reports.xml"},
+      {"Settings/Brimora.xml", Settings() + "/Brimora.xml"},
+      {"Settings/TestSystems.xml", Settings() + "/TestSystems.xml"},
+      {"Settings/TestSystemGroups.xml", Settings() + "/TestSystemGroups.xml"},
+      {"Settings/BrimoraParams.xml", Execute() + "/BrimoraParams.xml"},
+      {"Settings/BrimoraParams_A.xml", Execute() + "/BrimoraParams_A.xml"},
+      {"Settings/BrimoraParams_B.xml", Execute() + "/BrimoraParams_B.xml"},
+      {"Settings/XYNTService.ini", Execute() + "/XYNTService.ini"},
+      {"Settings/server.crt", Execute() + "/ssl/server.crt"},
+      {"Settings/server.key", Execute() + "/ssl/server.key"},
+      {"Settings/GenericFileEditor.xml", Install() + "/GenericFileEditor.xml"},
+      {"Settings/units.dat", Execute() + "/units.dat"},
+      {"Settings/utilization_h_2021.txt", Execute() + "/utilization_h_2021.txt"},
+      {"Settings/UtilDevChans_X.txt", Execute() + "/UtilDevChans_X.txt"},
+      {"Settings/Users/u2/g h.txt", Install() + "/Users/u2/g h.txt"},
+      {"Settings/Execute/WebReports/sub/r2.html", Execute() + "/WebReports/sub/r2.html"},
+      {"PMP/names.pmp", Execute() + "/names.pmp"},
+      {"PMP Images/a.png", Execute() + "/www/images/ParameterManager/a.png"},
+      {"PMP Images/b.png", Execute() + "/ParameterManager/images/b.png"},
+      {"Security/CmdList.cfg", Install() + "/CmdList.cfg"},
+      {"Security/users.xml", Execute() + "/users.xml"},
+      {"Security/BrimoraServerAccess_Prev.txt", Install() + "/Logs/BrimoraServerAccess_Prev.txt"},
+      {"PartsTracker/partsdb/db.dat", Install() + "/partsdb/db.dat"},
+      {"PartsTracker/PartsDBExporterConfig.xml", Execute() + "/PartsDBExporterConfig.xml"},
+      {"PartsTracker/www-partsdb/index.html", Execute() + "/www/partsdb/index.html"},
+      {"PartsTracker/partsdb-changelogs/c1.log", Execute() + "/partsdb-changelogs/c1.log"},
+      {"PartsTracker/partsdb-changelogs/s1.log", Settings() + "/partsdb-changelogs/s1.log"},
+      {"Logs/old.log", Install() + "/Logs/old.log"},
+  };
+  for (const auto& [entry, source] : files) {
+    const std::string copy = Backup() + "/" + entry;
+    ASSERT_TRUE(fs::is_regular_file(copy)) << entry;
+    EXPECT_EQ(ReadFile(copy), ReadFile(source)) << entry;
+    EXPECT_EQ(ModificationTime(copy), ModificationTime(source)) << entry;
+  }
+  EXPECT_EQ(ModificationTime(Backup() + "/Settings/units.dat"), unitsTime);
+  EXPECT_FALSE(fs::exists(Backup() + "/Settings/other.exe"));
+  EXPECT_FALSE(fs::exists(Backup() + "/Database"));
+  EXPECT_EQ(Snapshot(Backup() + "/Repository"), Snapshot(Install() + "/Repository"));
+  EXPECT_EQ(Snapshot(Backup() + "/SubversionRepository"), Snapshot(Install() + "/SubversionRepository"));
+
+  // Each step's start and completion lines, in the order of the run.
+  const std::vector<std::string> expected = {
+      Line(messages::kConfigurationStart), Line(messages::kConfigurationComplete),
+      Line(messages::kParameterManagerStart), Line(messages::kParameterManagerComplete),
+      Line(messages::kImagesStart), Line(messages::kImagesComplete),
+      Line(messages::kSecurityStart), Line(messages::kSecurityComplete),
+      Line(messages::kPartsTrackerStart), Line(messages::kPartsTrackerComplete),
+      Line(messages::kFileStorageStart), Line(messages::kFileStorageComplete),
+      Line(messages::kSubversionStart), Line(messages::kSubversionComplete),
+      Line(messages::kLogFilesStart), Line(messages::kLogFilesComplete)};
+  std::vector<std::string> actual = BackupLogMessages();
+  for (std::string& message : actual) message += "\n";
+  EXPECT_THAT(actual, ElementsAreArray(expected));
+  EXPECT_EQ(BackupLog().rfind("\xEF\xBB\xBF", 0), 0u) << "a new backup log starts with a byte-order mark";
+}
+
+TEST_F(BackupTest, MissingOptionalSourcesAreSkippedWithoutFailure) {
+  // Without a repository URL the repository is looked for right beside the install path.
+  MakeInstallation("<RevisionControlURL/>", /*ssl=*/false);
+  fs::remove(Execute() + "/units.dat");
+  fs::remove(Execute() + "/BrimoraParams.xml");
+  fs::remove_all(Install() + "/Users");
+  const test::ToolResult result = RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
+  const std::string log = BackupLog();
+  EXPECT_THAT(log, HasSubstr("\tBackup " + Backup() + " - Source file \"" + Execute() +
+                             "/units.dat\" does not exist. Skipping...\n"));
+  EXPECT_THAT(log, HasSubstr("Source file \"" + Execute() + "/BrimoraParams.xml\" does not exist. Skipping...\n"));
+  EXPECT_THAT(log, HasSubstr("Source folder \"" + Install() + "SubversionRepository\" does not exist. Skipping...\n"));
+  // No secure transport configured: the two empty names are skipped, not failed.
+  std::size_t emptyNames = 0;
+  for (std::size_t at = log.find("Source file \"\" does not exist"); at != std::string::npos;
+       at = log.find("Source file \"\" does not exist", at + 1)) {
+    ++emptyNames;
+  }
+  EXPECT_EQ(emptyNames, 2u);
+  EXPECT_THAT(log, Not(HasSubstr("ERROR")));
+}
+
+TEST_F(BackupTest, SecondBackupIntoTheSameFolderFails) {
+  MakeInstallation();
+  ASSERT_EQ(RunBackup().exitCode, 0);
+  const test::ToolResult second = RunBackup();
+  EXPECT_EQ(second.exitCode, 2);
+  const std::string log = BackupLog();
+  EXPECT_THAT(log, HasSubstr(Format(messages::kConfigurationFolderNotCreated, Backup(), Backup() + "/Settings")));
+  EXPECT_THAT(log, HasSubstr(Format(messages::kSecurityFolderNotCreated, Backup(), Backup() + "/Security")));
+  EXPECT_THAT(log, HasSubstr(Format(messages::kLogFolderNotCreated, Backup(), Backup() + "/Logs")));
+  EXPECT_THAT(ReadFile(Install() + "/Logs/BrimoraUpgradeErrors.txt"),
+              HasSubstr("Error backing up to the backup path: " + Backup() + "\n"));
+  // Nothing of the first backup was replaced: the FileStorage went beside it under a new name.
+  EXPECT_EQ(ReadFile(Backup() + "/Repository/FileStorage/doc.txt"), "contents of Repository/FileStorage/doc.txt");
+  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/Copy of doc.txt"));
+}
+
+TEST_F(BackupTest, BackupFolderWhoseParentIsMissingCancelsTheRun) {
+  MakeInstallation();
+  const std::string backup = root_ / "missing/backup";
+  const test::ToolResult result =
+      test::RunTool(Execute(), {"/installpath", Install(), "/backuppath", backup});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(BackupLogMessages(), ElementsAreArray({Format(messages::kBackupFolderNotCreated, backup).substr(
+      0, Format(messages::kBackupFolderNotCreated, backup).size() - 1)}));
+  EXPECT_FALSE(fs::exists(root_ / "missing"));
+}
+
+TEST_F(BackupTest, RepositoryFolderComesFromTheRevisionControlUrl) {
+  MakeInstallation("  <RevisionControlURL>file://" + root_.Path() + "/Repo%20dir</RevisionControlURL>\n");
+  WriteFile(root_ / "Repo dir/format", "5\n");
+  const test::ToolResult result = RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
+  EXPECT_EQ(ReadFile(Backup() + "/Repo dir/format"), "5\n");
+  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/doc.txt"));
+  EXPECT_FALSE(fs::exists(Backup() + "/SubversionRepository"));
+}
+
+TEST_F(BackupTest, RepositoryOnANetworkShareIsNotCopied) {
+  MakeInstallation("  <RevisionControlURL>file://fileserver/share/repo</RevisionControlURL>\n");
+  const test::ToolResult result = RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
+  EXPECT_THAT(BackupLog(), HasSubstr(Line(messages::kSubversionOnShare)));
+  EXPECT_THAT(BackupLog(), Not(HasSubstr(Line(messages::kSubversionComplete))));
+}
+
+TEST_F(BackupTest, DatabaseRequestFailsHonestlyInThisBuild) {
+  MakeInstallation();
+  const test::ToolResult result = RunBackup({"/includedb"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(BackupLog(), HasSubstr(Line(messages::kDatabaseNotAvailable)));
+  EXPECT_FALSE(fs::exists(Backup() + "/Database"));
+  // The other areas were still saved.
+  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/doc.txt"));
+}
+
+TEST_F(BackupTest, HostileNamesInTheFileStorageAreBackedUpExactly) {
+  MakeInstallation();
+  std::vector<std::string> names = {"with  blanks ", "quote\"d'", "100%25", "user@host@", "Ünïcødé",
+                                    "Журнал", "日本語", "bad\xff\xfe-utf8", "-leading dash", "#&;$(touch x)"};
+  for (const std::string& line : test::ReadLines(std::string(BRIMORA_TEST_DATA_DIR) + "/blns.txt")) {
+    if (names.size() >= 200) break;
+    if (line.empty() || line[0] == '#' || line.find('/') != std::string::npos || line == "." || line == ".." ||
+        line.size() > 200) {
+      continue;
+    }
+    names.push_back(line);
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    WriteFile(Install() + "/Repository/FileStorage/" + names[i], "document " + std::to_string(i));
+  }
+  const test::ToolResult result = RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
+  EXPECT_EQ(Snapshot(Backup() + "/Repository"), Snapshot(Install() + "/Repository"));
+  EXPECT_FALSE(fs::exists(Execute() + "/x"));
+}
+
+// A file system too small for the FileStorage: the copy fails, the run says so and ends with 2.
+TEST_F(BackupTest, FullDiskDuringTheFileStorageCopyFailsTheRun) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  MakeInstallation();
+  WriteFile(Install() + "/Repository/FileStorage/big.bin", std::string(3 << 20, 'x'));
+  const std::string disk = root_ / "disk";
+  fs::create_directories(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  const std::string backup = disk + "/backup";
+  const test::ToolResult result = test::RunTool(Execute(), {"--installpath", Install(), "--backuppath", backup});
+  const std::string log = BackupLog();
+  const bool bigCopied = fs::exists(backup + "/Repository/FileStorage/big.bin");
+  umount2(disk.c_str(), MNT_DETACH);
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(log, HasSubstr("ERROR: could not copy Data Files from \"" + Install() + "/Repository\" to \"" + backup +
+                             "\". No space left on device. Backup canceled\n"));
+  EXPECT_THAT(log, HasSubstr(Format(messages::kFileStorageFailed, backup)));
+  EXPECT_FALSE(bigCopied) << "no partial copy may stand where a good one should";
+}
+
+// The generated sample installation, with a real Subversion repository and working copy.
+TEST_F(BackupTest, SampleInstallationIsBackedUpWhole) {
+  const std::string sample = root_ / "sample";
+  std::string output;
+  int exitCode = -1;
+  const std::string command = "python3 " + std::string(BRIMORA_SOURCE_DIR) +
+                              "/scripts/make_sample_installation.py " + sample + " --documents 30 --total-bytes 300000";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  (void)output;
+  (void)exitCode;
+  const std::string install = sample + "/Brimora";
+  const test::ToolResult result =
+      test::RunTool(install + "/Execute", {"--installpath", install, "--backuppath", Backup()});
+  ASSERT_EQ(result.exitCode, 0) << result.output << ReadFile(install + "/Logs/BackupLog.log");
+  EXPECT_EQ(Snapshot(Backup() + "/Repository"), Snapshot(install + "/Repository"));
+  EXPECT_EQ(Snapshot(Backup() + "/SubversionRepository"), Snapshot(install + "/SubversionRepository"));
+  EXPECT_EQ(Snapshot(Backup() + "/Settings/Users"), Snapshot(install + "/Users"));
+}
+
+}  // namespace
+}  // namespace brimora
