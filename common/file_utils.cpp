@@ -136,7 +136,7 @@ std::string NormalizePath(const std::string& path) {
   const bool network = result.size() >= 2 && result[0] == '/' && result[1] == '/';
   ReplaceAll(result, "/./", "/");
   while (result.find("//") != std::string::npos) ReplaceAll(result, "//", "/");
-  if (network) result.insert(0, "/");
+  if (network) result = "/" + result;
   return result;
 }
 
