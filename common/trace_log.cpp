@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/strings.h"
 #include "common/time_text.h"
 
 namespace brimora {
@@ -96,35 +97,8 @@ platform::LocalTime Now() {
   return clock ? clock() : platform::LocalTimeNow();
 }
 
-// Length in bytes of the UTF-8 sequence at `at`; a byte that does not start a complete,
-// well-formed sequence counts as one character of its own.
-std::size_t SequenceLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t length = 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-  }
-  if (at + length > text.size()) return 1;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
-  }
-  return length;
-}
-
-std::string_view FirstCodePoints(std::string_view text, std::size_t count) {
-  std::size_t at = 0;
-  for (std::size_t seen = 0; seen < count && at < text.size(); ++seen) {
-    at += SequenceLength(text, at);
-  }
-  return text.substr(0, at);
-}
-
 std::string PrepareMessage(std::string_view message) {
-  std::string text(FirstCodePoints(message, kMaxMessageCodePoints));
+  std::string text(LeftCodePoints(message, kMaxMessageCodePoints));
   if (text.empty() || text.back() != '\n') text.push_back('\n');
   return text;
 }
@@ -269,7 +243,7 @@ void InitTraceLog(const std::string& applicationName, bool housekeeping,
   fs::path folder = fs::weakly_canonical(fs::absolute(relative, error), error);
   if (folder.empty()) folder = relative;
 
-  const std::string name(FirstCodePoints(applicationName, kMaxNameCodePoints));
+  const std::string name(LeftCodePoints(applicationName, kMaxNameCodePoints));
   auto logPath = [&folder, &name](const char* kind) {
     return (folder / (name + kind + ".txt")).string();
   };
