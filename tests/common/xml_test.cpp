@@ -1,17 +1,14 @@
 #include "common/xml.h"
 
 #include <climits>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 namespace brimora {
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kSettings[] =
     "<?xml version=\"1.0\"?><Config>"
@@ -97,18 +94,11 @@ TEST(XmlSelectTest, DeeplyNestedDocumentIsReadWithoutRecursion) {
 
 class XmlFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "xml_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+  std::string Write(const std::string& bytes) {
+    test::WriteFile(folder_ / "file.xml", bytes);
+    return folder_ / "file.xml";
   }
-  void TearDown() override { fs::remove_all(folder_); }
-  std::string WriteFile(const std::string& bytes) {
-    const fs::path path = folder_ / "file.xml";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path.string();
-  }
-  fs::path folder_;
+  test::TempFolder folder_;
 };
 
 TEST_F(XmlFileTest, BadFilesFailWithoutThrowing) {
@@ -116,27 +106,27 @@ TEST_F(XmlFileTest, BadFilesFailWithoutThrowing) {
        {std::string(), std::string(" \n"), std::string("<a><b>1</b>"), std::string("<a></b>"),
         std::string("<a/><b/>"), std::string("<a/>junk"), std::string("\0\xff<a/>", 5)}) {
     XmlDocument doc;
-    EXPECT_FALSE(LoadXmlFile(WriteFile(bytes), doc)) << bytes;
+    EXPECT_FALSE(LoadXmlFile(Write(bytes), doc)) << bytes;
     EXPECT_FALSE(SelectSingleNode(doc, "//*")) << bytes << ": an empty document is left";
-    EXPECT_FALSE(LoadXmlDocument(WriteFile(bytes))) << bytes;
+    EXPECT_FALSE(LoadXmlDocument(Write(bytes))) << bytes;
     EXPECT_FALSE(LoadXmlText(bytes)) << bytes;
   }
   XmlDocument doc;
-  EXPECT_FALSE(LoadXmlFile((folder_ / "missing.xml").string(), doc));
-  EXPECT_FALSE(LoadXmlFile(folder_.string(), doc)) << "a folder";
+  EXPECT_FALSE(LoadXmlFile(folder_ / "missing.xml", doc));
+  EXPECT_FALSE(LoadXmlFile(folder_.Path(), doc)) << "a folder";
 }
 
 TEST_F(XmlFileTest, LargeAndUtf16FilesAreReadCompletely) {
   std::string big = "<Config>";
   std::size_t count = 0;
   for (; big.size() < 10 * 1024 * 1024; ++count) big += "<E>" + std::to_string(count) + "</E>";
-  const XmlDocument doc = LoadXmlDocument(WriteFile(big + "<Last>end</Last></Config>"));
+  const XmlDocument doc = LoadXmlDocument(Write(big + "<Last>end</Last></Config>"));
   EXPECT_EQ(ReadXmlString(doc, "/Config/Last", ""), "end");
   EXPECT_EQ(SelectNodes(doc, "/Config/E").Size(), count);
 
   std::string utf16 = "\xff\xfe";  // UTF-16LE with its mark, holding "<a>é</a>"
   for (char16_t c : std::u16string(u"<a>\u00e9</a>")) utf16 += {char(c & 0xff), char(c >> 8)};
-  EXPECT_EQ(ReadXmlString(LoadXmlDocument(WriteFile(utf16)), "/a", ""), "\xc3\xa9");
+  EXPECT_EQ(ReadXmlString(LoadXmlDocument(Write(utf16)), "/a", ""), "\xc3\xa9");
 }
 
 }  // namespace

@@ -94,12 +94,11 @@ class BackupTest : public ::testing::Test {
 
   std::string BackupLog() const { return ReadFile(Install() + "/Logs/BackupLog.log"); }
 
-  // The messages of the backup log, without their time stamps.
+  // The messages of the backup log, without their time stamps, each with its line end.
   std::vector<std::string> BackupLogMessages() const {
     std::vector<std::string> messages;
     for (const std::string& line : test::ReadLines(Install() + "/Logs/BackupLog.log")) {
-      const std::size_t tab = line.find('\t');
-      messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+      messages.push_back(line.substr(line.find('\t') + 1) + "\n");
     }
     return messages;
   }
@@ -167,9 +166,7 @@ TEST_F(BackupTest, EveryEntryLandsWhereTheLayoutSays) {
       Line(messages::kFileStorageStart), Line(messages::kFileStorageComplete),
       Line(messages::kSubversionStart), Line(messages::kSubversionComplete),
       Line(messages::kLogFilesStart), Line(messages::kLogFilesComplete)};
-  std::vector<std::string> actual = BackupLogMessages();
-  for (std::string& message : actual) message += "\n";
-  EXPECT_THAT(actual, ElementsAreArray(expected));
+  EXPECT_THAT(BackupLogMessages(), ElementsAreArray(expected));
   EXPECT_EQ(BackupLog().rfind("\xEF\xBB\xBF", 0), 0u) << "a new backup log starts with a byte-order mark";
 }
 
@@ -218,8 +215,7 @@ TEST_F(BackupTest, BackupFolderWhoseParentIsMissingCancelsTheRun) {
   const test::ToolResult result =
       test::RunTool(Execute(), {"/installpath", Install(), "/backuppath", backup});
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_THAT(BackupLogMessages(), ElementsAreArray({Format(messages::kBackupFolderNotCreated, backup).substr(
-      0, Format(messages::kBackupFolderNotCreated, backup).size() - 1)}));
+  EXPECT_THAT(BackupLogMessages(), ElementsAreArray({Format(messages::kBackupFolderNotCreated, backup)}));
   EXPECT_FALSE(fs::exists(root_ / "missing"));
 }
 
@@ -297,13 +293,9 @@ TEST_F(BackupTest, FullDiskDuringTheFileStorageCopyFailsTheRun) {
 // The generated sample installation, with a real Subversion repository and working copy.
 TEST_F(BackupTest, SampleInstallationIsBackedUpWhole) {
   const std::string sample = root_ / "sample";
-  std::string output;
-  int exitCode = -1;
   const std::string command = "python3 " + std::string(BRIMORA_SOURCE_DIR) +
                               "/scripts/make_sample_installation.py " + sample + " --documents 30 --total-bytes 300000";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  (void)output;
-  (void)exitCode;
   const std::string install = sample + "/Brimora";
   const test::ToolResult result =
       test::RunTool(install + "/Execute", {"--installpath", install, "--backuppath", Backup()});

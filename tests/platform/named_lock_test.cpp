@@ -8,9 +8,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
+
+#include "support/test_support.h"
 
 namespace brimora::platform {
 namespace {
@@ -21,25 +22,27 @@ namespace fs = std::filesystem;
 class CrossProcessLockTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "named_lock_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     if (const char* previous = std::getenv("TMPDIR")) previousTmpDir_ = previous;
-    setenv("TMPDIR", dir_.c_str(), 1);
+    setenv("TMPDIR", dir_.Path().c_str(), 1);
   }
   void TearDown() override {
     previousTmpDir_ ? setenv("TMPDIR", previousTmpDir_->c_str(), 1) : unsetenv("TMPDIR");
-    fs::remove_all(dir_);
   }
 
-  fs::path dir_;
+  test::TempFolder dir_;
   std::optional<std::string> previousTmpDir_;
 };
 
-TEST_F(CrossProcessLockTest, ExcludesAndReleases) {
-  EXPECT_EQ(CrossProcessLock::LockFilePath("CONFIG.INI"), (dir_ / "CONFIG.INI").string());
+TEST_F(CrossProcessLockTest, ExcludesReleasesAndLeavesTheFileReadableByOthers) {
+  EXPECT_EQ(CrossProcessLock::LockFilePath("CONFIG.INI"), dir_ / "CONFIG.INI");
+  const mode_t previousMask = umask(077);
   CrossProcessLock first;
-  ASSERT_TRUE(first.Acquire("CONFIG.INI", 0));
+  const bool acquired = first.Acquire("CONFIG.INI", 0);
+  umask(previousMask);
+  ASSERT_TRUE(acquired);
+  struct stat info {};
+  ASSERT_EQ(stat((dir_ / "CONFIG.INI").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u) << "other accounts must be able to open it";
   {
     CrossProcessLock second;
     EXPECT_FALSE(second.Acquire("CONFIG.INI", 30));
@@ -64,33 +67,22 @@ TEST_F(CrossProcessLockTest, HolderThatIsKilledReleasesTheLock) {
   }
   close(ready[1]);
   char answer = 0;
-  ASSERT_EQ(read(ready[0], &answer, 1), 1);
+  (void)!read(ready[0], &answer, 1);
   close(ready[0]);
-  ASSERT_EQ(answer, 'y');
-
   CrossProcessLock lock;
-  EXPECT_FALSE(lock.Acquire("KILLED.INI", 0));
+  const bool whileHeld = lock.Acquire("KILLED.INI", 0);
   kill(child, SIGKILL);
+  ASSERT_EQ(answer, 'y') << "the child could not take the lock";
+  EXPECT_FALSE(whileHeld);
   // The wait covers the moment of the kill: the lock is free as soon as the process is gone.
   EXPECT_TRUE(lock.Acquire("KILLED.INI", 10000));
   waitpid(child, nullptr, 0);
 }
 
-TEST_F(CrossProcessLockTest, LockFileIsReadableByOtherAccounts) {
-  const mode_t previous = umask(077);
-  CrossProcessLock lock;
-  const bool acquired = lock.Acquire("SHARED.INI", 0);
-  umask(previous);
-  ASSERT_TRUE(acquired);
-  struct stat info {};
-  ASSERT_EQ(stat((dir_ / "SHARED.INI").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
-}
-
 TEST_F(CrossProcessLockTest, RefusesUnsafeLockFilesAndNames) {
   // A link planted in the lock's place is not followed, and its target is left alone.
-  const fs::path target = dir_ / "target";
-  std::ofstream(target) << "precious";
+  const std::string target = dir_ / "target";
+  test::WriteFile(target, "precious");
   fs::create_symlink(target, dir_ / "LINKED.INI");
   fs::create_symlink(dir_ / "missing", dir_ / "DANGLING.INI");
   ASSERT_EQ(mkfifo((dir_ / "FIFO.INI").c_str(), 0600), 0);
@@ -105,10 +97,7 @@ TEST_F(CrossProcessLockTest, RefusesUnsafeLockFilesAndNames) {
     EXPECT_FALSE(lock.IsHeld());
   }
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
-  std::ifstream in(target);
-  std::string content;
-  std::getline(in, content);
-  EXPECT_EQ(content, "precious");
+  EXPECT_EQ(test::ReadFile(target), "precious");
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
 // A child program for the process-runner tests. The first argument picks the behaviour:
-//   args ARG...          prints the number of arguments, then each one in hex on its own line
+//   args ARG...          prints each argument followed by a NUL byte
 //   exit CODE            writes "out\n" to standard output, "err\n" to standard error, exits CODE
 //   big BYTES            writes BYTES bytes to standard output: byte i is '0' + i % 10
-//   flood                writes to standard output without pause, forever
+//   flood                writes 'f' to standard output without pause, forever
 //   cwd                  prints the working folder
 //   stdin                reads standard input to its end and prints "eof BYTES"
-//   hang                 never ends by itself
-//   hang-ignore-term     ignores TERM and never ends by itself
-//   grandchild PIDFILE   starts a grandchild in its own group; both hang; writes "CHILD GRAND"
+//   grandchild PIDFILE   prints "ready", starts a grandchild; both ignore TERM and hang;
+//                        writes "CHILD GRAND" to PIDFILE
 //   daemon PIDFILE       starts a grandchild that keeps standard output open and hangs, writes
-//                        its pid, prints "done" and exits 0
+//                        its pid to PIDFILE, prints "done" and exits 0
 //   signal NUMBER        ends itself with the signal
 #include <signal.h>
 #include <unistd.h>
@@ -17,14 +16,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
 
 void WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
+  for (std::size_t done = 0; done < text.size();) {
     ssize_t count = write(fd, text.data() + done, text.size() - done);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) std::_Exit(3);
@@ -38,47 +35,35 @@ void WriteAll(int fd, const std::string& text) {
 
 // Written under a temporary name and renamed, so a reader never sees half of it.
 void WritePidFile(const std::string& path, const std::string& text) {
-  std::string temporary = path + ".part";
-  FILE* file = std::fopen(temporary.c_str(), "w");
-  if (file == nullptr) std::_Exit(4);
-  std::fputs(text.c_str(), file);
-  std::fclose(file);
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) std::_Exit(4);
-}
-
-int PrintArguments(int argc, char** argv) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text = std::to_string(argc - 2) + "\n";
-  for (int i = 2; i < argc; ++i) {
-    for (const char* p = argv[i]; *p != '\0'; ++p) {
-      auto byte = static_cast<unsigned char>(*p);
-      text.push_back(kDigits[byte >> 4]);
-      text.push_back(kDigits[byte & 15]);
-    }
-    text.push_back('\n');
+  FILE* file = std::fopen((path + ".part").c_str(), "w");
+  if (file == nullptr || std::fputs(text.c_str(), file) < 0 || std::fclose(file) != 0 ||
+      std::rename((path + ".part").c_str(), path.c_str()) != 0) {
+    std::_Exit(4);
   }
-  WriteAll(1, text);
-  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  std::string mode = argv[1];
-  std::string value = argc > 2 ? argv[2] : "";
+  const std::string mode = argv[1];
+  const std::string value = argc > 2 ? argv[2] : "";
 
-  if (mode == "args") return PrintArguments(argc, argv);
+  if (mode == "args") {
+    std::string text;
+    for (int i = 2; i < argc; ++i) text += std::string(argv[i]) + '\0';
+    WriteAll(1, text);
+    return 0;
+  }
   if (mode == "exit") {
     WriteAll(1, "out\n");
     WriteAll(2, "err\n");
     return std::atoi(value.c_str());
   }
   if (mode == "big") {
-    std::size_t left = std::strtoull(value.c_str(), nullptr, 10);
     std::string block;  // a multiple of 10 long, so every write continues the pattern
     while (block.size() < 65536) block += "0123456789";
-    while (left > 0) {
+    for (std::size_t left = std::strtoull(value.c_str(), nullptr, 10); left > 0;) {
       std::size_t count = left < block.size() ? left : block.size();
       WriteAll(1, block.substr(0, count));
       left -= count;
@@ -86,7 +71,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "flood") {
-    std::string block(65536, 'f');
+    const std::string block(65536, 'f');
     for (;;) WriteAll(1, block);
   }
   if (mode == "cwd") {
@@ -98,29 +83,20 @@ int main(int argc, char** argv) {
   if (mode == "stdin") {
     char buffer[4096];
     std::size_t total = 0;
-    for (;;) {
-      ssize_t count = read(0, buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) return 3;
-      if (count == 0) break;
-      total += static_cast<std::size_t>(count);
+    for (ssize_t count; (count = read(0, buffer, sizeof buffer)) != 0;) {
+      if (count < 0 && errno != EINTR) return 3;
+      if (count > 0) total += static_cast<std::size_t>(count);
     }
     WriteAll(1, "eof " + std::to_string(total));
     return 0;
   }
-  if (mode == "hang") Hang();
-  if (mode == "hang-ignore-term") {
-    signal(SIGTERM, SIG_IGN);
-    WriteAll(1, "ready\n");
-    Hang();
-  }
   if (mode == "grandchild" || mode == "daemon") {
+    // TERM is ignored, so only KILL sent to the whole group ends both.
+    signal(SIGTERM, SIG_IGN);
+    if (mode == "grandchild") WriteAll(1, "ready\n");
     pid_t grandchild = fork();
     if (grandchild < 0) return 3;
-    if (grandchild == 0) {
-      signal(SIGTERM, SIG_IGN);  // only KILL to the whole group ends it
-      Hang();
-    }
+    if (grandchild == 0) Hang();
     if (mode == "grandchild") {
       WritePidFile(value, std::to_string(getpid()) + " " + std::to_string(grandchild));
       Hang();
