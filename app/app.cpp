@@ -78,6 +78,11 @@ void CBrimoraUpgradeApp::RunSettingsFilePathQuery() {
 void CBrimoraUpgradeApp::RunBackupOrRestore() {
   const char* failure = commandLine_.restore ? kRestoreFailed : kBackupFailed;
 
+  // The run changes into the Execute folder below; relative paths given on the command line
+  // mean the folder the tool was started from, so they are fixed before the change.
+  commandLine_.installPath = platform::AbsolutePath(commandLine_.installPath);
+  commandLine_.backupPath = platform::AbsolutePath(commandLine_.backupPath);
+
   // Every relative path of the runs ("../Logs", ...) rests on the Execute folder. A failed
   // change is reported and the run goes on from where it is.
   const std::string executeFolder = commandLine_.installPath + "/Execute";

@@ -219,6 +219,17 @@ TEST_F(BackupTest, BackupFolderWhoseParentIsMissingCancelsTheRun) {
   EXPECT_FALSE(fs::exists(root_ / "missing"));
 }
 
+TEST_F(BackupTest, RelativePathsMeanTheFolderTheToolWasStartedFrom) {
+  MakeInstallation();
+  fs::create_directories(root_ / "start");  // its ../Logs, the trace log's folder, is in root_
+  const test::ToolResult result =
+      test::RunTool(root_ / "start", {"--installpath", "../Brimora", "--backuppath", "../backup"});
+  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
+  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/doc.txt"));
+  EXPECT_TRUE(fs::exists(Backup() + "/Settings/units.dat"));
+  EXPECT_THAT(BackupLog(), Not(HasSubstr("does not exist")));
+}
+
 TEST_F(BackupTest, RepositoryFolderComesFromTheRevisionControlUrl) {
   MakeInstallation("  <RevisionControlURL>file://" + root_.Path() + "/Repo%20dir</RevisionControlURL>\n");
   WriteFile(root_ / "Repo dir/format", "5\n");
