@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build
   libfmt-dev libpugixml-dev libacl1-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   subversion 7zip acl util-linux python3
