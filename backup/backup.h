@@ -54,6 +54,9 @@ class CBackup {
   // On failure *error (when given) holds the system error code.
   bool CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                       int* error = nullptr);
+  // CopyBackupFile without replacing, writing the step's error line when the copy fails.
+  bool BackupFile(const std::string& source, const std::string& destination,
+                  const std::string& backupFolder);
   // Copies the folder `source` under its own name into `destination` without replacing
   // anything; a missing source is logged as skipped and answers true.
   bool CopyDataFiles(const std::string& source, const std::string& destination);

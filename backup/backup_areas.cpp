@@ -17,13 +17,7 @@ bool CBackup::BackupParameterManagerFiles(const std::string& backupFolder) {
     backupLog.Write(0, messages::kParameterManagerFolderNotCreated, backupFolder, folder);
     return false;
   }
-  bool ok = true;
-  const std::string source = installPath + "/Execute/names.pmp";
-  const std::string destination = folder + "/names.pmp";
-  if (int error = 0; !CopyBackupFile(source, destination, true, &error)) {
-    backupLog.Write(0, messages::kFileNotBackedUp, backupFolder, source, destination, error);
-    ok = false;
-  }
+  const bool ok = BackupFile(installPath + "/Execute/names.pmp", folder + "/names.pmp", backupFolder);
   backupLog.Write(1, messages::kParameterManagerComplete, backupFolder);
   return ok;
 }

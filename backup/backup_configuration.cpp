@@ -32,6 +32,14 @@ bool CBackup::CopyBackupFile(const std::string& source, const std::string& desti
   return rc == 0;
 }
 
+bool CBackup::BackupFile(const std::string& source, const std::string& destination,
+                         const std::string& backupFolder) {
+  int error = 0;
+  if (CopyBackupFile(source, destination, true, &error)) return true;
+  backupLog.Write(0, messages::kFileNotBackedUp, backupFolder, source, destination, error);
+  return false;
+}
+
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log) {
   const std::string shownLabel = label.empty() ? "Backup" : label;
@@ -104,9 +112,9 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
 
   bool ok = true;
   for (const Item& item : items) {
-    int error = 0;
-    if (!CopyBackupFile(item.source, item.destination, true, &error) && item.counts) {
-      backupLog.Write(0, messages::kFileNotBackedUp, backupFolder, item.source, item.destination, error);
+    if (!item.counts) {
+      CopyBackupFile(item.source, item.destination, true);
+    } else if (!BackupFile(item.source, item.destination, backupFolder)) {
       ok = false;
     }
   }
@@ -154,13 +162,7 @@ bool CBackup::BackupSecurityFiles(const std::string& backupFolder) {
       {installPath + "/Logs/BrimoraServerAccess_Prev.txt", security + "/BrimoraServerAccess_Prev.txt"},
   };
   bool ok = true;
-  for (const auto& [source, destination] : items) {
-    int error = 0;
-    if (!CopyBackupFile(source, destination, true, &error)) {
-      backupLog.Write(0, messages::kFileNotBackedUp, backupFolder, source, destination, error);
-      ok = false;
-    }
-  }
+  for (const auto& [source, destination] : items) ok = BackupFile(source, destination, backupFolder) && ok;
   backupLog.Write(1, messages::kSecurityComplete, backupFolder);
   return ok;
 }

@@ -158,22 +158,23 @@ pugi::xpath_query Compile(const std::string& xpath) {
   }
 }
 
-pugi::xpath_node SelectFirst(const pugi::xpath_node& context, const std::string& xpath) {
+// Runs one evaluation of the compiled XPath, turning pugixml's errors into XmlError.
+template <typename Evaluate>
+auto EvaluateXPath(const std::string& xpath, Evaluate evaluate) {
   pugi::xpath_query query = Compile(xpath);
   try {
-    return query.evaluate_node(context);
+    return evaluate(query);
   } catch (const pugi::xpath_exception& error) {
     throw XmlError(std::string("XPath \"") + xpath + "\" failed: " + error.what());
   }
 }
 
+pugi::xpath_node SelectFirst(const pugi::xpath_node& context, const std::string& xpath) {
+  return EvaluateXPath(xpath, [&](pugi::xpath_query& query) { return query.evaluate_node(context); });
+}
+
 pugi::xpath_node_set SelectAll(const pugi::xpath_node& context, const std::string& xpath) {
-  pugi::xpath_query query = Compile(xpath);
-  try {
-    return query.evaluate_node_set(context);
-  } catch (const pugi::xpath_exception& error) {
-    throw XmlError(std::string("XPath \"") + xpath + "\" failed: " + error.what());
-  }
+  return EvaluateXPath(xpath, [&](pugi::xpath_query& query) { return query.evaluate_node_set(context); });
 }
 
 // The evaluation context of a read: the context node when there is one, else the document.
