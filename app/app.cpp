@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/configuration.h"
+#include "backup/configuration.h"
+#include "common/settings_folder.h"
 #include "backup/backup.h"
 #include "common/trace_log.h"
 #include "common/write_lines.h"

@@ -5,20 +5,15 @@
 #include <cctype>
 #include <string_view>
 
+#include "common/strings.h"
+
 namespace brimora {
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 bool IsOwnSwitchName(std::string_view name) {
   static constexpr std::array<std::string_view, 8> kNames = {
       "restore", "includedb", "backuppath", "installpath", "getsettingsfilepath", "check", "h", "?"};
-  const std::string lower = Lower(name);
+  const std::string lower = AsciiLower(name);
   return std::find(kNames.begin(), kNames.end(), lower) != kNames.end();
 }
 
@@ -30,7 +25,7 @@ void CBrimoraCommandLineInfo::ParseArguments(const std::vector<std::string>& arg
     const bool isLast = i + 1 == arguments.size();
     if (argument.rfind("--", 0) == 0) {
       const std::string name = argument.substr(2);
-      ParseParam(Lower(name) == "help" ? "h" : name, true, isLast);
+      ParseParam(AsciiLower(name) == "help" ? "h" : name, true, isLast);
     } else if (argument.rfind('-', 0) == 0) {
       ParseParam(argument.substr(1), true, isLast);
     } else if (argument.rfind('/', 0) == 0 && IsOwnSwitchName(std::string_view(argument).substr(1))) {
@@ -51,7 +46,7 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
     }
     return;
   }
-  const std::string name = Lower(param);
+  const std::string name = AsciiLower(param);
   if (name == "restore") {
     restore = true;
   } else if (name == "includedb") {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/configuration.h"
+#include "common/settings_folder.h"
 #include "common/file_url.h"
 #include "common/trace_log.h"
 #include "common/xml.h"

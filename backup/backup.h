@@ -3,7 +3,7 @@
 // about the installation (paths, search core names, secure-transport settings) and owns the
 // backup log. The backup steps and restore areas are its member operations.
 //
-// Built by LoadConfiguration (app/configuration.h); owned by the caller, who destroys it after
+// Built by LoadConfiguration (backup/configuration.h); owned by the caller, who destroys it after
 // the run. The runs use it from the main thread only; the log may be written from any thread.
 
 #include <string>

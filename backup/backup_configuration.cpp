@@ -3,8 +3,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "app/configuration.h"
-#include "app/settings_folder.h"
+#include "common/settings_folder.h"
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_support.h"

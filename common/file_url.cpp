@@ -2,24 +2,16 @@
 
 #include <utility>
 
+#include "common/strings.h"
+
 namespace brimora {
 namespace {
 
 constexpr std::string_view kScheme = "file://";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = LowerAscii(c);
+  c = AsciiLower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
@@ -44,7 +36,7 @@ bool AppendDecoded(std::string_view text, std::string& out) {
 }  // namespace
 
 bool FileUrlToPath(std::string_view url, std::string& path) {
-  if (url.size() < kScheme.size() || !EqualsIgnoringCase(url.substr(0, kScheme.size()), kScheme)) {
+  if (url.size() < kScheme.size() || !EqualsIgnoringAsciiCase(url.substr(0, kScheme.size()), kScheme)) {
     return false;
   }
   const std::string_view rest = url.substr(kScheme.size());
@@ -54,7 +46,7 @@ bool FileUrlToPath(std::string_view url, std::string& path) {
       slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
 
   std::string result;
-  if (host.empty() || EqualsIgnoringCase(host, "localhost")) {
+  if (host.empty() || EqualsIgnoringAsciiCase(host, "localhost")) {
     if (localPath.empty()) return false;
   } else {
     // A network path needs at least a share after the host.

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "common/run_process.h"
 #include "common/strings.h"
 #include "common/wildcard.h"
 #include "platform/acl.h"
@@ -17,7 +16,6 @@ using platform::FolderEntry;
 
 constexpr std::size_t kShortestDeletablePath = 4;
 constexpr const char kWhiteSpace[] = " \t\r\n\v\f";
-constexpr std::uint32_t kArchiverTimeoutSeconds = 600;
 
 // Windows access-mask bits that change something: data, attributes, extended attributes,
 // children, the object itself, its access list or owner, and the generic write and all rights.
@@ -241,48 +239,6 @@ int ListFiles(const std::string& folder, const std::string& pattern,
     }
   }
   return count;
-}
-
-std::string SevenZipPath() {
-  static const std::string path = [] {
-    const std::string local = platform::AbsolutePath("7z");
-    if (platform::IsExecutableFile(local)) return local;
-    for (const char* name : {"7z", "7zz", "7za"}) {
-      std::string found = platform::FindOnPath(name);
-      if (!found.empty()) return platform::AbsolutePath(found);
-    }
-    return local;
-  }();
-  return path;
-}
-
-bool ExtractArchive(const std::string& archive, const std::string& destination,
-                    bool emptyFirst, const std::string& command) {
-  if (archive.empty() || !Exists(archive, true)) return false;
-  std::string workingFolder = destination;
-  if (!destination.empty()) {
-    bool prepare = !IsRealOrLinkedFolder(destination);
-    if (!prepare && emptyFirst) {
-      if (!DeleteFolder(destination)) return false;
-      prepare = true;
-    }
-    if (prepare && !CreateFolders(destination, false)) return false;
-  } else {
-    const std::size_t slash = archive.find_last_of('/');
-    workingFolder = slash == std::string::npos ? "."
-                    : slash == 0                ? "/"
-                                                : archive.substr(0, slash);
-  }
-  // The archiver runs in the destination, so a relative archive path would name the wrong
-  // file there; an absolute one also cannot be taken for a switch.
-  const std::string commandLine = QuoteArgument(SevenZipPath()) + " " +
-                                  (command.empty() ? std::string("e") : command) + " -y " +
-                                  QuoteArgument(platform::AbsolutePath(archive));
-  std::string output;
-  int exitCode = -1;
-  return RunProcess(commandLine, output, &exitCode, workingFolder, kArchiverTimeoutSeconds,
-                    false, true) &&
-         exitCode == 0;
 }
 
 bool GrantFolderAccess(const std::string& folder, const std::string& account,

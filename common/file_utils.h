@@ -1,7 +1,7 @@
 #pragma once
 // File and folder operations shared by the backup, the restore, the Subversion runner and the
 // search-server code: recursive copy and delete, path normalisation, folder creation,
-// existence tests, listings, archive extraction and access grants.
+// existence tests, listings and access grants. Archive extraction is in common/archive.h.
 //
 // Paths use "/" as the separator; a backslash is an ordinary character of a name. Names are
 // bytes and come back exactly as the file system holds them. Listings are sorted by name in
@@ -15,8 +15,7 @@
 // links either.
 //
 // None of these operations writes to the trace log, except the copies' notice for a socket,
-// FIFO or device they skip (platform/files.h) and the archiver runner's own failure lines
-// (common/run_process.h). None takes a lock; every function may be called
+// FIFO or device they skip (platform/files.h). None takes a lock; every function may be called
 // from any thread, as long as no other thread changes the working folder meanwhile.
 
 #include <cstdint>
@@ -83,23 +82,6 @@ bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
 // folder's own entries. Answers the number appended.
 int ListFiles(const std::string& folder, const std::string& pattern,
               std::vector<std::string>& paths, int flags);
-
-// The archiver: an executable "7z" in the working folder, else the first of "7z", "7zz" and
-// "7za" on PATH, else "7z" in the working folder (so that running it fails with a clear error).
-// Decided by the first call and kept for the life of the process.
-std::string SevenZipPath();
-
-// Extracts `archive` with the archiver, the destination being the archiver's working folder.
-// - A missing archive answers false.
-// - With a destination: an existing folder is emptied first (DeleteFolder) when emptyFirst is
-//   set; a missing or just emptied folder is created with CreateFolders. A failure of either
-//   answers false. An existing folder without emptyFirst is used as it is.
-// - Without a destination the archive's own folder is used.
-// - `command` is the archiver's command word and options; by default "e" (extract every entry
-//   into the destination, without the stored folders). "-y" answers every question with yes.
-// Answers true when the archiver ran and exited with code 0.
-bool ExtractArchive(const std::string& archive, const std::string& destination,
-                    bool emptyFirst, const std::string& command = {});
 
 // The access mask of "full control" for GrantFolderAccess.
 inline constexpr std::uint32_t kAccessAllRights = 0x1FFFFF;

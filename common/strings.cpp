@@ -23,6 +23,44 @@ char32_t DecodeAt(std::string_view text, std::size_t position, std::size_t lengt
 
 }  // namespace
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string AsciiLower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiLower(c);
+  return result;
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsAsciiWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && IsAsciiWhiteSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsAsciiWhiteSpace(text.front())) text.remove_prefix(1);
+  return TrimRight(text);
+}
+
 std::string ToAnsi(std::string_view text) { return std::string(text); }
 
 std::string ToUtf8(std::string_view text) { return std::string(text); }

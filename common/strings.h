@@ -17,6 +17,21 @@ namespace brimora {
 // The native separator of path components.
 constexpr char kPathSeparator = '/';
 
+// ASCII case folding: only the letters A-Z and a-z change; every other byte stays as it is, so
+// UTF-8 sequences and names that are not UTF-8 pass through untouched.
+char AsciiLower(char c);
+char AsciiUpper(char c);
+std::string AsciiLower(std::string_view text);
+std::string AsciiUpper(std::string_view text);
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// The white space that trimming removes: blank, tab, line feed, carriage return, vertical tab
+// and form feed.
+bool IsAsciiWhiteSpace(char c);
+// The text without white space at either end; TrimRight only at its end.
+std::string_view Trim(std::string_view text);
+std::string_view TrimRight(std::string_view text);
+
 // Text in the machine's 8-bit character set (UTF-8): the text unchanged.
 std::string ToAnsi(std::string_view text);
 

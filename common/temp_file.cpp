@@ -10,14 +10,6 @@ namespace {
 constexpr const char kTemporaryEnding[] = ".tmp";
 constexpr std::size_t kPrefixCharacters = 3;
 
-std::string LowerAscii(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
 }  // namespace
 
 CTempFile::CTempFile(const std::string& extension, const std::string& prefix,
@@ -27,7 +19,7 @@ CTempFile::CTempFile(const std::string& extension, const std::string& prefix,
   if (folder.empty()) folder = "./Temp";
   CreateFolders(folder, false);
   std::string name;
-  if (platform::CreateUniqueFile(folder, LowerAscii(LeftCodePoints(prefix, kPrefixCharacters)),
+  if (platform::CreateUniqueFile(folder, AsciiLower(LeftCodePoints(prefix, kPrefixCharacters)),
                                  kTemporaryEnding, &name) != 0) {
     return;
   }

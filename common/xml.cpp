@@ -8,6 +8,8 @@
 
 #include <pugixml.hpp>
 
+#include "common/strings.h"
+
 namespace brimora {
 
 struct XmlDocumentData {
@@ -185,12 +187,6 @@ XmlNode ReadContext(const XmlDocument& document, const XmlNode& context) {
                              pugi::xpath_node(XmlAccess::Owner(document)->document));
 }
 
-void UpperCaseAscii(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-}
-
 int ParseIntLikeAtoi(const std::string& text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
@@ -274,7 +270,7 @@ bool ReadXmlText(const XmlDocument& document, const std::string& xpath, std::str
   XmlNode node = SelectSingleIn(ReadContext(document, context), xpath);
   if (!node) return false;
   text = NodeText(node);
-  if (upperCase) UpperCaseAscii(text);
+  if (upperCase) text = AsciiUpper(text);
   return true;
 }
 

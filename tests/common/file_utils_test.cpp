@@ -1,6 +1,7 @@
 // Paths, folder creation, existence tests, listings, temporary files, archive extraction and
 // access grants.
 
+#include "common/archive.h"
 #include "common/file_utils.h"
 
 #include <gtest/gtest.h>

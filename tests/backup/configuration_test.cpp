@@ -1,4 +1,5 @@
-#include "app/configuration.h"
+#include "backup/configuration.h"
+#include "common/settings_folder.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "app/settings_folder.h"
+#include "common/settings_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,11 +1,12 @@
-#include "app/configuration.h"
+#include "backup/configuration.h"
 
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 
-#include "app/settings_folder.h"
+#include "common/settings_folder.h"
 #include "common/format.h"
+#include "common/strings.h"
 #include "common/trace_log.h"
 #include "common/xml.h"
 
@@ -17,26 +18,7 @@ constexpr char kConfigurationUnreadable[] =
 constexpr char kSettingsFolderFormat[] = "%s/../LornithData/Settings";
 constexpr char kPartsDatabaseFormat[] = "%s/partsdb";
 
-std::string Trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n\v\f";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return std::string();
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
-
-std::string GetSettingsFilePath(const std::string& installPath, bool checkExists) {
-  const std::string inSettingsFolder =
-      GetSettingsFolder(installPath) + "/" + kSettingsFileName;
-  if (!checkExists) return inSettingsFolder;
-  std::error_code error;
-  if (std::filesystem::exists(std::filesystem::path(inSettingsFolder), error)) {
-    return inSettingsFolder;
-  }
-  return installPath + "/" + kSettingsFileName;
-}
 
 std::unique_ptr<CBackup> LoadConfiguration(const std::string& installPath,
                                            const std::string& backupPath) {
@@ -51,7 +33,7 @@ std::unique_ptr<CBackup> LoadConfiguration(const std::string& installPath,
 
   std::string partsDatabase;
   ReadXmlText(settings, "//PartTrackerDatabasePath", partsDatabase);
-  partsDatabase = Trim(partsDatabase);
+  partsDatabase = std::string(Trim(partsDatabase));
   if (partsDatabase.empty()) partsDatabase = Format(kPartsDatabaseFormat, installPath);
 
   std::string certificate;

@@ -44,4 +44,11 @@ int ReadProfileString(std::string_view section, std::string_view key,
 // is returned unchanged.
 std::string GetSettingsFolder(const std::string& installPath);
 
+// The settings file's name, in the settings folder or directly in the install path.
+inline constexpr const char* kSettingsFileName = "Brimora.xml";
+
+// The settings folder of installPath (from its config.ini) followed by "/Brimora.xml". With
+// checkExists, when nothing of that name exists there, installPath + "/Brimora.xml" instead.
+std::string GetSettingsFilePath(const std::string& installPath, bool checkExists);
+
 }  // namespace brimora

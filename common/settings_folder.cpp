@@ -1,4 +1,4 @@
-#include "app/settings_folder.h"
+#include "common/settings_folder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -18,37 +18,16 @@ constexpr std::size_t kSettingsFolderBufferSize = 260;
 constexpr std::string_view kVirtualIniPath = "/vantrel.app/config.ini";
 constexpr std::string_view kVirtualIniReplacement = "../config.ini";
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view TrimTrailingBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // Matches `pattern` against the start of `line`, skipping white space in both and ignoring
 // letter case. Returns the position in `line` just after the last pattern character, or npos.
 std::size_t MatchPattern(std::string_view pattern, std::string_view line) {
   std::size_t p = 0;
   std::size_t l = 0;
   for (;;) {
-    while (p < pattern.size() && IsBlank(pattern[p])) ++p;
+    while (p < pattern.size() && IsAsciiWhiteSpace(pattern[p])) ++p;
     if (p == pattern.size()) return l;
-    while (l < line.size() && IsBlank(line[l])) ++l;
-    if (l == line.size() || Lower(pattern[p]) != Lower(line[l])) return std::string_view::npos;
+    while (l < line.size() && IsAsciiWhiteSpace(line[l])) ++l;
+    if (l == line.size() || AsciiLower(pattern[p]) != AsciiLower(line[l])) return std::string_view::npos;
     ++p;
     ++l;
   }
@@ -99,9 +78,9 @@ class PieceReader {
 // then trailing white space removed (the first character always stays).
 std::string ExtractValue(std::string_view rest, std::size_t maxChars) {
   std::size_t start = 0;
-  while (start < rest.size() && IsBlank(rest[start])) ++start;
+  while (start < rest.size() && IsAsciiWhiteSpace(rest[start])) ++start;
   std::string_view value = LeftCodePoints(rest.substr(start), maxChars);
-  while (value.size() > 1 && IsBlank(value.back())) value.remove_suffix(1);
+  while (value.size() > 1 && IsAsciiWhiteSpace(value.back())) value.remove_suffix(1);
   return std::string(value);
 }
 
@@ -114,7 +93,7 @@ bool FindValue(std::FILE* file, std::string_view section, std::string_view patte
     bool found = false;
     while (!found && reader.Next(piece)) {
       found = !piece.empty() && piece[0] == '[' &&
-              EqualsIgnoringCase(TrimTrailingBlanks(piece), section);
+              EqualsIgnoringAsciiCase(TrimRight(piece), section);
     }
     if (!found) return false;
   }
@@ -133,9 +112,7 @@ bool FindValue(std::FILE* file, std::string_view section, std::string_view patte
 // only has to be the same for every reader of the file.
 std::string LockNameFor(const std::string& path) {
   const std::size_t slash = path.rfind(kPathSeparator);
-  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-  for (char& c : name) c = Upper(c);
-  return name;
+  return AsciiUpper(path.substr(slash == std::string::npos ? 0 : slash + 1));
 }
 
 struct FileCloser {
@@ -148,7 +125,7 @@ int ReadProfileString(std::string_view section, std::string_view key,
                       std::string_view defaultValue, std::string& out, std::size_t size,
                       const std::string& iniPath) {
   const std::string path =
-      EqualsIgnoringCase(iniPath, kVirtualIniPath) ? std::string(kVirtualIniReplacement) : iniPath;
+      EqualsIgnoringAsciiCase(iniPath, kVirtualIniPath) ? std::string(kVirtualIniReplacement) : iniPath;
   const std::size_t maxChars = size == 0 ? 0 : size - 1;
   out.assign(LeftCodePoints(defaultValue, maxChars));
   if (key.empty()) return kProfileRead;
@@ -175,6 +152,17 @@ std::string GetSettingsFolder(const std::string& installPath) {
                     kSettingsFolderBufferSize, iniPath);
   if (value.rfind("..", 0) == 0) return installPath + kPathSeparator + value;
   return value;
+}
+
+std::string GetSettingsFilePath(const std::string& installPath, bool checkExists) {
+  const std::string inSettingsFolder =
+      GetSettingsFolder(installPath) + kPathSeparator + kSettingsFileName;
+  if (!checkExists) return inSettingsFolder;
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::path(inSettingsFolder), error)) {
+    return inSettingsFolder;
+  }
+  return installPath + kPathSeparator + kSettingsFileName;
 }
 
 }  // namespace brimora

@@ -1,0 +1,68 @@
+#include "common/archive.h"
+
+#include <cstdint>
+
+#include "common/file_utils.h"
+#include "common/run_process.h"
+#include "platform/files.h"
+
+namespace brimora {
+namespace {
+
+constexpr std::uint32_t kArchiverTimeoutSeconds = 600;
+
+bool Exists(const std::string& path) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, true, &info) == 0;
+}
+
+bool IsFolderOrLinkToOne(const std::string& path) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, true, &info) == 0 && info.kind == platform::EntryKind::kFolder;
+}
+
+}  // namespace
+
+std::string SevenZipPath() {
+  static const std::string path = [] {
+    const std::string local = platform::AbsolutePath("7z");
+    if (platform::IsExecutableFile(local)) return local;
+    for (const char* name : {"7z", "7zz", "7za"}) {
+      std::string found = platform::FindOnPath(name);
+      if (!found.empty()) return platform::AbsolutePath(found);
+    }
+    return local;
+  }();
+  return path;
+}
+
+bool ExtractArchive(const std::string& archive, const std::string& destination,
+                    bool emptyFirst, const std::string& command) {
+  if (archive.empty() || !Exists(archive)) return false;
+  std::string workingFolder = destination;
+  if (!destination.empty()) {
+    bool prepare = !IsFolderOrLinkToOne(destination);
+    if (!prepare && emptyFirst) {
+      if (!DeleteFolder(destination)) return false;
+      prepare = true;
+    }
+    if (prepare && !CreateFolders(destination, false)) return false;
+  } else {
+    const std::size_t slash = archive.find_last_of('/');
+    workingFolder = slash == std::string::npos ? "."
+                    : slash == 0                ? "/"
+                                                : archive.substr(0, slash);
+  }
+  // The archiver runs in the destination, so a relative archive path would name the wrong
+  // file there; an absolute one also cannot be taken for a switch.
+  const std::string commandLine = QuoteArgument(SevenZipPath()) + " " +
+                                  (command.empty() ? std::string("e") : command) + " -y " +
+                                  QuoteArgument(platform::AbsolutePath(archive));
+  std::string output;
+  int exitCode = -1;
+  return RunProcess(commandLine, output, &exitCode, workingFolder, kArchiverTimeoutSeconds,
+                    false, true) &&
+         exitCode == 0;
+}
+
+}  // namespace brimora
