@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "common/command_runner.h"
 #include "common/file_utils.h"
 #include "common/run_process.h"
 #include "platform/files.h"
@@ -58,11 +59,11 @@ bool ExtractArchive(const std::string& archive, const std::string& destination,
   const std::string commandLine = QuoteArgument(SevenZipPath()) + " " +
                                   (command.empty() ? std::string("e") : command) + " -y " +
                                   QuoteArgument(platform::AbsolutePath(archive));
-  std::string output;
-  int exitCode = -1;
-  return RunProcess(commandLine, output, &exitCode, workingFolder, kArchiverTimeoutSeconds,
-                    false, true) &&
-         exitCode == 0;
+  CommandOptions options;
+  options.workingFolder = workingFolder;
+  options.timeoutSeconds = kArchiverTimeoutSeconds;
+  options.stderrToo = true;
+  return CurrentCommandRunner().Run(commandLine, options).Succeeded();
 }
 
 }  // namespace brimora

@@ -21,7 +21,8 @@ std::string SevenZipPath();
 // - Without a destination the archive's own folder is used.
 // - `command` is the archiver's command word and options; by default "e" (extract every entry
 //   into the destination, without the stored folders). "-y" answers every question with yes.
-// Answers true when the archiver ran and exited with code 0.
+// The archiver runs through CurrentCommandRunner(), with at most 600 seconds and standard
+// error in the capture. Answers true only when it ran to its end and exited with code 0.
 bool ExtractArchive(const std::string& archive, const std::string& destination,
                     bool emptyFirst, const std::string& command = {});
 
