@@ -84,13 +84,16 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   commandLine_.installPath = platform::AbsolutePath(commandLine_.installPath);
   commandLine_.backupPath = platform::AbsolutePath(commandLine_.backupPath);
 
-  // Every relative path of the runs ("../Logs", ...) rests on the Execute folder. A failed
-  // change is reported and the run goes on from where it is.
+  // The runs work in the Execute folder. Every path of the installation they use is formed
+  // from the install path, so a failed change cannot make them take another folder for the
+  // installation's; it is reported, the run goes on, and the run counts as failed.
   const std::string executeFolder = commandLine_.installPath + "/Execute";
+  bool inExecute = true;
   if (const int error = platform::SetCurrentFolder(executeFolder); error != 0) {
     std::string current;
     platform::GetCurrentFolder(&current);
     WriteLog(0, kNoExecuteFolder, executeFolder, platform::ErrorText(error), current);
+    inExecute = false;
   }
 
   std::unique_ptr<CBackup> backup =
@@ -111,7 +114,7 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   }
   backup.reset();
 
-  if (!succeeded) {
+  if (!succeeded || !inExecute) {
     WriteLog(0, failure, commandLine_.backupPath);
     exitCode_ = kFailed;
   }

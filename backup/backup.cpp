@@ -2,8 +2,11 @@
 
 #include <utility>
 
-#include "common/settings_folder.h"
+#include "backup/backup_messages.h"
 #include "common/file_url.h"
+#include "common/file_utils.h"
+#include "common/paths.h"
+#include "common/settings_folder.h"
 #include "common/trace_log.h"
 #include "common/xml.h"
 
@@ -29,7 +32,10 @@ CBackup::CBackup(std::string backupPath, std::string installPath, std::string ma
       sslCertificatePath(std::move(sslCertificatePath)),
       sslKeyPath(std::move(sslKeyPath)),
       sslEnabled(sslEnabled) {
-  if (!backupLog.Open(kBackupLogPath)) WriteLog(0, kLogNotOpened, kBackupLogPath);
+  // Taken from the install path rather than the working folder, so that the log is where it
+  // belongs even when the installation's Execute folder could not be made the working folder.
+  const std::string logPath = this->installPath + "/" + kBackupLogName;
+  if (!backupLog.Open(logPath)) WriteLog(0, kLogNotOpened, logPath);
 }
 
 CBackup::~CBackup() = default;
@@ -50,6 +56,47 @@ std::string CBackup::GetSolrFolder() const {
   const XmlDocument settings = LoadXmlDocument(GetSettingsFilePath(installPath, true));
   if (!settings) return defaultFolder;
   return ReadXmlString(settings, "//SolrFolder", defaultFolder);
+}
+
+std::string CBackup::SourcePath(const LayoutEntry& entry) const {
+  const auto under = [&entry](const std::string& folder) {
+    return *entry.source == '\0' ? folder : folder + "/" + entry.source;
+  };
+  switch (entry.base) {
+    case LayoutBase::kInstall: return under(installPath);
+    case LayoutBase::kExecute: return under(installPath + "/Execute");
+    case LayoutBase::kInstallLogs: return under(installPath + "/Logs");
+    case LayoutBase::kIniSettingsFolder: return under(GetSettingsFolder(installPath));
+    case LayoutBase::kSettingsFilePath: return GetSettingsFilePath(installPath, true);
+    case LayoutBase::kCertificatePath: return sslCertificatePath;
+    case LayoutBase::kKeyPath: return sslKeyPath;
+    case LayoutBase::kPartsDatabasePath: return under(partsTrackerDatabasePath);
+    case LayoutBase::kSettingsBeside: return under(settingsFolder);
+    case LayoutBase::kRepositoryFolder: return GetRepositoryFolder();
+  }
+  return {};
+}
+
+std::string CBackup::EntryPath(const std::string& backupFolder, const LayoutEntry& entry) const {
+  const std::string folder = *entry.entry == '\0' ? backupFolder : backupFolder + "/" + entry.entry;
+  if (!entry.underOwnName || entry.kind == LayoutKind::kFiles || entry.kind == LayoutKind::kUtilizationPatterns) {
+    return folder;
+  }
+  const std::string source = SourcePath(entry);
+  if (entry.kind == LayoutKind::kFile) return folder + "/" + NameAfterLastSeparator(source);
+  // A folder keeps its real name, also when its path ends in "." or "..".
+  std::string name = LastComponent(source);
+  if (std::string real; (name == "." || name == "..") && platform::RealPath(source, &real) == 0) {
+    name = LastComponent(real);
+  }
+  return folder + "/" + name;
+}
+
+bool CBackup::CopyTree(const std::string& source, const std::string& destination, int* error) {
+  TreeFailure failure;
+  if (CopyFolder(source, destination, error, &failure, runFolders_)) return true;
+  backupLog.Write(0, messages::kCopyFailedAt, currentBackupFolder, failure.Description());
+  return false;
 }
 
 }  // namespace brimora

@@ -7,15 +7,18 @@
 // the run. The runs use it from the main thread only; the log may be written from any thread.
 
 #include <string>
+#include <vector>
 
+#include "backup/backup_layout.h"
 #include "backup/backup_log.h"
+#include "platform/files.h"
 
 namespace brimora {
 
 class CBackup {
  public:
-  // Where the backup log lies, relative to the working folder (the installation's "Execute").
-  static constexpr const char* kBackupLogPath = "../Logs/BackupLog.log";
+  // Where the backup log lies in the installation.
+  static constexpr const char* kBackupLogName = "Logs/BackupLog.log";
 
   // Copies the values into the fields, leaves currentBackupFolder empty and opens the backup log.
   // When the log cannot be opened, an error goes to the trace log and the object still works:
@@ -51,15 +54,23 @@ class CBackup {
   bool BackupLogFiles(const std::string& backupFolder);
 
   // Copies one file; a source that does not exist is logged as skipped and answers true.
-  // On failure *error (when given) holds the system error code.
+  // On failure *error (when given) holds the system error code. A named file of the
+  // installation that is a link is saved with its content (link kFollow); a copy out of an
+  // untrusted folder passes kCopyAsLink, so a link there is never read through.
   bool CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
-                      int* error = nullptr);
+                      int* error = nullptr, platform::SourceLink link = platform::SourceLink::kFollow);
   // CopyBackupFile without replacing, writing the step's error line when the copy fails.
   bool BackupFile(const std::string& source, const std::string& destination,
                   const std::string& backupFolder);
   // Copies the folder `source` under its own name into `destination` without replacing
   // anything; a missing source is logged as skipped and answers true.
   bool CopyDataFiles(const std::string& source, const std::string& destination);
+
+  // Where an item of the backup layout comes from in this installation, and where it goes in
+  // `backupFolder`. For the items that keep their own name, EntryPath is the full path of the
+  // copy (for the Subversion repository: the backup folder followed by its folder's name).
+  std::string SourcePath(const LayoutEntry& entry) const;
+  std::string EntryPath(const std::string& backupFolder, const LayoutEntry& entry) const;
 
   // The restore run.
   bool RestoreFromBackup(bool includeDatabase, const std::string& userName);
@@ -77,13 +88,32 @@ class CBackup {
   bool sslEnabled;                       // whether the server uses secure transport
   CBackupLog backupLog;
   std::string currentBackupFolder;       // set by each backup step before it logs anything
+
+ private:
+  // Refuses a backup folder that is, under any spelling, the installation or a folder the
+  // backup copies; answers false after the cancel line.
+  bool BackupFolderIsAllowed(const std::string& backupFolder);
+  // CopyFolder that never enters the folders this run writes, and that names the file or folder
+  // it failed on in a detail line before the caller writes its own error line.
+  bool CopyTree(const std::string& source, const std::string& destination, int* error = nullptr);
+  // Copies one file item of the layout (following a link at a named source); the step's error
+  // line on failure.
+  bool BackupFileItem(LayoutItem item, const std::string& backupFolder);
+  bool BackupFilesItem(LayoutItem item, const std::string& backupFolder);
+  // Copies one folder item of the layout when its source exists; the caller writes its line.
+  bool BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error = nullptr);
+
+  // The folders this run writes into: never copied into themselves.
+  std::vector<platform::FileId> runFolders_;
 };
 
 // Copies the utilization data files (utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl,
 // UtilDevChans*.txt, UtilDevStates*.txt) of sourceFolder into destinationFolder, both ending
 // with "/", replacing files of the same name. A failed copy is written to `log` when given.
-// label ("Backup" when empty) opens the skip and error lines. True when no copy failed.
+// label ("Backup" when empty) opens the skip and error lines. A source folder that cannot be
+// listed is a failure too (one line). `link` says whether a file that is a link is read
+// through. True when no copy failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
-                          const std::string& label, CBackupLog* log);
+                          const std::string& label, CBackupLog* log, platform::SourceLink link);
 
 }  // namespace brimora

@@ -1,5 +1,7 @@
 // Backup of the Parameter Manager files and images, the Parts Tracker and the log files.
 
+#include <cerrno>
+
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_support.h"
@@ -7,17 +9,31 @@
 #include "platform/files.h"
 
 namespace brimora {
+namespace {
+
+using enum LayoutItem;
+
+// A folder left in the backup folder by an earlier layout is moved to its place, but only a
+// real folder: a link there would make the copies that follow write through it.
+int MoveEarlierFolder(const std::string& from, const std::string& to) {
+  platform::FileInfo info;
+  if (const int rc = platform::GetFileInfo(from, false, &info); rc != 0) return rc;
+  if (info.kind != platform::EntryKind::kFolder) return ELOOP;
+  return platform::Rename(from, to);
+}
+
+}  // namespace
 
 bool CBackup::BackupParameterManagerFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kParameterManagerStart, backupFolder);
 
-  const std::string folder = backupFolder + "/PMP";
+  const std::string folder = backupFolder + "/" + layout::kParameterManager;
   if (platform::CreateFolder(folder) != 0) {
     backupLog.Write(0, messages::kParameterManagerFolderNotCreated, backupFolder, folder);
     return false;
   }
-  const bool ok = BackupFile(installPath + "/Execute/names.pmp", folder + "/names.pmp", backupFolder);
+  const bool ok = BackupFileItem(kNames, backupFolder);
   backupLog.Write(1, messages::kParameterManagerComplete, backupFolder);
   return ok;
 }
@@ -26,15 +42,14 @@ bool CBackup::BackupParameterManagerImages(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kImagesStart, backupFolder);
 
-  const std::string folder = backupFolder + "/PMP Images";
+  const std::string folder = backupFolder + "/" + layout::kParameterManagerImages;
   if (platform::CreateFolder(folder) != 0) {
     backupLog.Write(0, messages::kImagesFolderNotCreated, backupFolder, folder);
     return false;
   }
   // Both image folders, where present, are merged into the one backup folder.
-  for (const std::string& source : {installPath + "/Execute/www/images/ParameterManager",
-                                   installPath + "/Execute/ParameterManager/images"}) {
-    if (!PathIsMissing(source) && !CopyFolder(source, folder)) {
+  for (const LayoutItem item : {kImages, kParameterManagerImages}) {
+    if (!BackupTreeItem(item, backupFolder)) {
       backupLog.Write(0, messages::kImagesFailed, backupFolder);
       return false;
     }
@@ -49,51 +64,52 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
 
   // Every part is tried whatever became of the others; any loss fails the step.
   bool ok = true;
-  const std::string folder = backupFolder + "/PartsTracker";
+  const std::string folder = backupFolder + "/" + layout::kPartsTracker;
   if (platform::CreateFolder(folder) != 0) {
     backupLog.Write(0, messages::kPartsTrackerFolderNotCreated, backupFolder, folder);
     ok = false;
   }
 
-  if (PathIsMissing(partsTrackerDatabasePath)) {
-    backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, partsTrackerDatabasePath);
-  } else if (!CopyFolder(partsTrackerDatabasePath, folder + "/partsdb")) {
+  if (PathIsMissing(SourcePath(Layout(kPartsDatabase)))) {
+    backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, SourcePath(Layout(kPartsDatabase)));
+  } else if (!BackupTreeItem(kPartsDatabase, backupFolder)) {
     backupLog.Write(0, messages::kPartsDatabaseFailed, backupFolder);
     ok = false;
   }
 
-  const std::string execute = installPath + "/Execute";
-  if (!CopyBackupFile(execute + "/PartDBConfig.xml", folder + "/PartDBConfig.xml", true)) {
-    backupLog.Write(0, messages::kPartsTrackerFileFailed, backupFolder, execute + "/PartDBConfig.xml");
+  const std::string configuration = SourcePath(Layout(kPartDbConfig));
+  if (!CopyBackupFile(configuration, EntryPath(backupFolder, Layout(kPartDbConfig)), true)) {
+    backupLog.Write(0, messages::kPartsTrackerFileFailed, backupFolder, configuration);
     ok = false;
   }
-  if (!CopyBackupFile(execute + "/PartsDBExporterConfig.xml", folder + "/PartsDBExporterConfig.xml", true)) {
-    backupLog.Write(0, messages::kPartTrackerFileFailed, backupFolder, execute + "/PartsDBExporterConfig.xml");
+  const std::string exporter = SourcePath(Layout(kPartsDbExporterConfig));
+  if (!CopyBackupFile(exporter, EntryPath(backupFolder, Layout(kPartsDbExporterConfig)), true)) {
+    backupLog.Write(0, messages::kPartTrackerFileFailed, backupFolder, exporter);
     ok = false;
   }
 
   // Web pages: an earlier layout kept them under Settings; they are moved to their place.
-  const std::string webPages = folder + "/www-partsdb";
+  const std::string webPages = EntryPath(backupFolder, Layout(kPartsWebPages));
   const std::string oldWebPages = backupFolder + "/Settings/Execute/www/partsdb";
   if (!PathIsMissing(oldWebPages)) {
-    if (platform::Rename(oldWebPages, webPages) != 0) {
+    if (MoveEarlierFolder(oldWebPages, webPages) != 0) {
       backupLog.Write(0, messages::kPartsWebPagesNotMoved, backupFolder, oldWebPages, webPages);
       ok = false;
     }
-  } else if (!PathIsMissing(execute + "/www/partsdb") && !CopyFolder(execute + "/www/partsdb", webPages)) {
+  } else if (!BackupTreeItem(kPartsWebPages, backupFolder)) {
     backupLog.Write(0, messages::kPartsChangeFilesFailed, backupFolder);
     ok = false;
   }
 
   // Change logs: three sources merged into one folder.
-  const std::string changeLogs = folder + "/partsdb-changelogs";
+  const std::string changeLogs = EntryPath(backupFolder, Layout(kPartsChangeLogs));
   const std::string oldChangeLogs = backupFolder + "/Settings/Execute/partsdb-changelogs";
-  if (!PathIsMissing(oldChangeLogs) && platform::Rename(oldChangeLogs, changeLogs) != 0) {
+  if (!PathIsMissing(oldChangeLogs) && MoveEarlierFolder(oldChangeLogs, changeLogs) != 0) {
     backupLog.Write(0, messages::kPartsChangeLogsNotMoved, backupFolder, oldChangeLogs, changeLogs);
     ok = false;
   }
-  for (const std::string& source : {execute + "/partsdb-changelogs", settingsFolder + "/partsdb-changelogs"}) {
-    if (!PathIsMissing(source) && !CopyFolder(source, changeLogs)) {
+  for (const LayoutItem item : {kPartsChangeLogs, kPartsSettingsChangeLogs}) {
+    if (!BackupTreeItem(item, backupFolder)) {
       backupLog.Write(0, messages::kPartsChangeFilesFailed, backupFolder);
       ok = false;
     }
@@ -108,13 +124,13 @@ bool CBackup::BackupLogFiles(const std::string& backupFolder) {
   backupLog.Write(1, messages::kLogFilesStart, backupFolder);
 
   bool ok = true;
-  const std::string folder = backupFolder + "/Logs";
+  const std::string folder = EntryPath(backupFolder, Layout(kLogFiles));
   if (platform::CreateFolder(folder) != 0) {
     backupLog.Write(0, messages::kLogFolderNotCreated, backupFolder, folder);
     ok = false;
   }
-  // Relative to the Execute folder: the installation's own Logs, the backup log included.
-  if (!CopyFolder("../Logs", folder)) {
+  // The installation's own Logs, the backup log included; a missing folder leaves an empty copy.
+  if (!CopyTree(SourcePath(Layout(kLogFiles)), folder)) {
     backupLog.Write(0, messages::kLogFilesFailed, backupFolder);
     ok = false;
   }

@@ -3,12 +3,13 @@
 #include <cerrno>
 #include <vector>
 
-#include "common/settings_folder.h"
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_support.h"
 #include "common/file_utils.h"
+#include "common/paths.h"
 #include "common/trace_log.h"
+#include "common/tree_walk.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -17,16 +18,35 @@ namespace {
 constexpr const char* kUtilizationFileNames[] = {"utilization_h.txt", "utilized_h.pkl", "unutilized_h.pkl",
                                                  "UtilDevChans.txt", "UtilDevStates.txt"};
 
+using enum LayoutItem;
+
+// The files of the configuration step, in the order they are copied.
+constexpr LayoutItem kConfigurationFiles[] = {
+    kReports,      kSettingsFile, kTestSystems,    kTestSystemGroups,  kParameterFiles, kParameters,
+    kServiceSettings, kSslCertificate, kSslKey,    kScheduledTasks,    kUserDefined,    kBackupSettings,
+    kGenericFileEditor, kMergeUploadConfig, kUnits, kConfigDrv,        kReportJobs};
+
+constexpr LayoutItem kSecurityFiles[] = {kCommandList, kUsersData, kUsersXml, kServerAccess, kServerAccessPrevious};
+
+// A copy that meets a socket, FIFO or device instead of a file says so and goes on.
+int CopyNamedFile(const std::string& source, const std::string& destination, bool failIfExists,
+                  platform::SourceLink link) {
+  bool skipped = false;
+  const int rc = platform::CopyOneFile(source, destination, failIfExists, link, &skipped);
+  if (rc == 0 && skipped) WriteLog(1, kSpecialFileSkipped, source);
+  return rc;
+}
+
 }  // namespace
 
 bool CBackup::CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
-                             int* error) {
+                             int* error, platform::SourceLink link) {
   if (PathIsMissing(source)) {
     const std::string message = Format(messages::kSourceFileMissing, currentBackupFolder, source);
     if (!backupLog.WriteText(1, message)) WriteLogText(1, message);
     return true;
   }
-  const int rc = platform::CopyOneFile(source, destination, failIfExists);
+  const int rc = CopyNamedFile(source, destination, failIfExists, link);
   if (error != nullptr) *error = rc;
   return rc == 0;
 }
@@ -39,15 +59,57 @@ bool CBackup::BackupFile(const std::string& source, const std::string& destinati
   return false;
 }
 
+bool CBackup::BackupFileItem(LayoutItem item, const std::string& backupFolder) {
+  const LayoutEntry& entry = Layout(item);
+  return BackupFile(SourcePath(entry), EntryPath(backupFolder, entry), backupFolder);
+}
+
+bool CBackup::BackupFilesItem(LayoutItem item, const std::string& backupFolder) {
+  const LayoutEntry& entry = Layout(item);
+  const std::string pattern = SourcePath(entry);
+  const std::string folder = ParentFolder(pattern);
+  std::vector<std::string> paths;
+  int listError = 0;
+  ListFiles(folder, NameAfterLastSeparator(pattern), paths, 0, &listError);
+  // A folder that can be entered but not listed would otherwise lose these files silently.
+  bool ok = true;
+  if (listError != 0) {
+    backupLog.Write(0, messages::kFolderNotListed, backupFolder, folder, listError);
+    ok = false;
+  }
+  for (const std::string& path : paths) {
+    const std::string name = NameAfterLastSeparator(path);
+    ok = BackupFile(folder + "/" + name, EntryPath(backupFolder, entry) + "/" + name, backupFolder) && ok;
+  }
+  return ok;
+}
+
+bool CBackup::BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error) {
+  const LayoutEntry& entry = Layout(item);
+  const std::string source = SourcePath(entry);
+  // Present means present: a folder that cannot be read is copied, and the copy says why it failed.
+  if (PathIsMissing(source)) return true;
+  return CopyTree(source, EntryPath(backupFolder, entry), error);
+}
+
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
-                          const std::string& label, CBackupLog* log) {
+                          const std::string& label, CBackupLog* log, platform::SourceLink link) {
   const std::string shownLabel = label.empty() ? "Backup" : label;
   bool ok = true;
+  bool listingReported = false;
   for (const std::string name : kUtilizationFileNames) {
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) continue;
     std::vector<std::string> matches;
-    ListFolder(sourceFolder + name.substr(0, dot) + "*" + name.substr(dot), &matches, nullptr);
+    int listError = 0;
+    ListFolder(sourceFolder + name.substr(0, dot) + "*" + name.substr(dot), &matches, nullptr, &listError);
+    if (listError != 0) {
+      if (log != nullptr && !listingReported) {
+        log->Write(0, messages::kUtilizationFolderNotListed, shownLabel, sourceFolder, sourceFolder, listError);
+      }
+      listingReported = true;
+      ok = false;
+    }
     for (const std::string& match : matches) {
       const std::string source = sourceFolder + match;
       const std::string destination = destinationFolder + match;
@@ -55,7 +117,7 @@ bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& de
         WriteLog(1, messages::kUtilizationFileMissing, shownLabel, source);
         continue;
       }
-      if (const int rc = platform::CopyOneFile(source, destination, false); rc != 0) {
+      if (const int rc = CopyNamedFile(source, destination, false, link); rc != 0) {
         if (log != nullptr) {
           log->Write(0, messages::kUtilizationFileNotCopied, shownLabel, sourceFolder, source, destination, rc);
         }
@@ -70,75 +132,39 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kConfigurationStart, backupFolder);
 
-  const std::string execute = installPath + "/Execute";
-  const std::string settings = backupFolder + "/Settings";
-  const std::string settingsFolderOfIni = GetSettingsFolder(installPath);
-
+  const std::string settings = backupFolder + "/" + layout::kSettings;
   if (platform::CreateFolder(settings) != 0) {
     backupLog.Write(0, messages::kConfigurationFolderNotCreated, backupFolder, settings);
     return false;
   }
 
-  struct Item {
-    std::string source;
-    std::string destination;
-    bool counts = true;  // whether a failure is reported and fails the step
-  };
-  std::vector<Item> items = {
-      {execute + "/reports.xml", settings + "/reports.xml"},
-      {GetSettingsFilePath(installPath, true), settings + "/Brimora.xml"},
-      {settingsFolderOfIni + "/TestSystems.xml", settings + "/TestSystems.xml"},
-      {settingsFolderOfIni + "/TestSystemGroups.xml", settings + "/TestSystemGroups.xml"},
-  };
-  std::vector<std::string> parameterFiles;
-  ListFiles(execute, "BrimoraParams_*.xml", parameterFiles, 0);
-  parameterFiles.push_back(execute + "/BrimoraParams.xml");
-  for (const std::string& path : parameterFiles) {
-    const std::string name = FileNameOf(path);
-    items.push_back({execute + "/" + name, settings + "/" + name});
-  }
-  items.push_back({execute + "/XYNTService.ini", settings + "/XYNTService.ini"});
-  // Without secure transport, missing or unreadable certificate files are no failure.
-  items.push_back({sslCertificatePath, settings + "/" + FileNameOf(sslCertificatePath), sslEnabled});
-  items.push_back({sslKeyPath, settings + "/" + FileNameOf(sslKeyPath), sslEnabled});
-  for (const char* name : {"ScheduledTasks.xml", "UserDefined.xml", "backup.xml"}) {
-    items.push_back({execute + "/" + name, settings + "/" + name});
-  }
-  items.push_back({installPath + "/GenericFileEditor.xml", settings + "/GenericFileEditor.xml"});
-  for (const char* name : {"MergeUploadConfig.txt", "units.dat", "config.drv", "ReportJobs.xml"}) {
-    items.push_back({execute + "/" + name, settings + "/" + name});
-  }
-
   bool ok = true;
-  for (const Item& item : items) {
-    if (!item.counts) {
-      CopyBackupFile(item.source, item.destination, true);
-    } else if (!BackupFile(item.source, item.destination, backupFolder)) {
-      ok = false;
+  for (const LayoutItem item : kConfigurationFiles) {
+    const LayoutEntry& entry = Layout(item);
+    if (entry.kind == LayoutKind::kFiles) {
+      ok = BackupFilesItem(item, backupFolder) && ok;
+    } else if ((item == kSslCertificate || item == kSslKey) && !sslEnabled) {
+      // Without secure transport, missing or unreadable certificate files are no failure.
+      CopyBackupFile(SourcePath(entry), EntryPath(backupFolder, entry), true);
+    } else {
+      ok = BackupFileItem(item, backupFolder) && ok;
     }
   }
 
-  const std::string users = installPath + "/Users";
-  if (!PathIsMissing(users)) {
+  const auto backupFolderItem = [&](LayoutItem item) {
     int error = 0;
-    if (!CopyFolder(users, settings + "/Users", &error)) {
-      backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, users, settings + "/Users", error);
-      ok = false;
-    }
-  }
-
+    if (BackupTreeItem(item, backupFolder, &error)) return true;
+    const LayoutEntry& entry = Layout(item);
+    backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, SourcePath(entry), EntryPath(backupFolder, entry),
+                    error);
+    return false;
+  };
+  ok = backupFolderItem(kUsers) && ok;
   // A utilization file that could not be saved fails the step like any other lost file.
-  ok = CopyUtilizationFiles(execute + "/", settings + "/", "Backup", &backupLog) && ok;
-
-  const std::string webReports = execute + "/WebReports";
-  if (FolderExists(webReports)) {
-    int error = 0;
-    const std::string destination = settings + "/Execute/WebReports";
-    if (!CopyFolder(webReports, destination, &error)) {
-      backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, webReports, destination, error);
-      ok = false;
-    }
-  }
+  ok = CopyUtilizationFiles(installPath + "/Execute/", settings + "/", "Backup", &backupLog,
+                            platform::SourceLink::kFollow) &&
+       ok;
+  ok = backupFolderItem(kWebReports) && ok;
 
   backupLog.Write(1, messages::kConfigurationComplete, backupFolder);
   return ok;
@@ -148,20 +174,13 @@ bool CBackup::BackupSecurityFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kSecurityStart, backupFolder);
 
-  const std::string security = backupFolder + "/Security";
+  const std::string security = backupFolder + "/" + layout::kSecurity;
   if (platform::CreateFolder(security) != 0) {
     backupLog.Write(0, messages::kSecurityFolderNotCreated, backupFolder, security);
     return false;
   }
-  const std::pair<std::string, std::string> items[] = {
-      {installPath + "/CmdList.cfg", security + "/CmdList.cfg"},
-      {installPath + "/Execute/users.dat", security + "/users.dat"},
-      {installPath + "/Execute/users.xml", security + "/users.xml"},
-      {installPath + "/Logs/BrimoraServerAccess.txt", security + "/BrimoraServerAccess.txt"},
-      {installPath + "/Logs/BrimoraServerAccess_Prev.txt", security + "/BrimoraServerAccess_Prev.txt"},
-  };
   bool ok = true;
-  for (const auto& [source, destination] : items) ok = BackupFile(source, destination, backupFolder) && ok;
+  for (const LayoutItem item : kSecurityFiles) ok = BackupFileItem(item, backupFolder) && ok;
   backupLog.Write(1, messages::kSecurityComplete, backupFolder);
   return ok;
 }

@@ -18,7 +18,12 @@ bool CBackup::CopyDataFiles(const std::string& source, const std::string& destin
     return false;
   }
   CFolderCopyEngine engine;
+  for (const platform::FileId& folder : runFolders_) engine.LeaveOut(folder);
   if (engine.Copy(source, destination)) return true;
+  // The place where the copy stopped, when the engine's own text does not already name it.
+  if (const TreeFailure& failure = engine.LastFailure(); !failure.path.empty() && !failure.conflict) {
+    backupLog.Write(0, messages::kCopyFailedAt, currentBackupFolder, failure.Description());
+  }
   backupLog.Write(0, messages::kDataFilesNotCopied, currentBackupFolder, source, destination,
                   engine.LastErrorText());
   return false;
@@ -28,14 +33,14 @@ bool CBackup::BackupFileStorage(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kFileStorageStart, backupFolder);
 
-  if (!CopyDataFiles(installPath + "/Repository", backupFolder)) {
+  if (!CopyDataFiles(SourcePath(Layout(LayoutItem::kFileStorage)), backupFolder)) {
     backupLog.Write(0, messages::kFileStorageFailed, backupFolder);
     return false;
   }
   backupLog.Write(1, messages::kFileStorageComplete, backupFolder);
 
   backupLog.Write(1, messages::kSubversionStart, backupFolder);
-  const std::string repository = GetRepositoryFolder();
+  const std::string repository = SourcePath(Layout(LayoutItem::kSubversionRepository));
   if (repository.rfind("//", 0) == 0) {
     backupLog.Write(0, messages::kSubversionOnShare, backupFolder);
     return true;

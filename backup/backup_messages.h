@@ -7,6 +7,8 @@ namespace brimora::messages {
 // The run.
 inline constexpr const char kBackupFolderNotCreated[] =
     "BackupForUpdate - ERROR: could not create backup folder \"%s\". Backup Canceled.\n";
+inline constexpr const char kBackupFolderIsASource[] =
+    "BackupForUpdate - ERROR: the backup folder \"%s\" is \"%s\", which the backup copies. Backup Canceled.\n";
 inline constexpr const char kDatabaseNotAvailable[] =
     "Backup %s - ERROR: The database backup is not available in this build; the search cores were not saved.\n";
 
@@ -16,9 +18,15 @@ inline constexpr const char kFileNotBackedUp[] =
     "Backup %s - ERROR: could not backup the file \"%s\" to \"%s\". Error Code %d.\n";
 inline constexpr const char kFolderNotBackedUp[] =
     "Backup %s - ERROR: could not backup the folder \"%s\" to \"%s\". Error Code %d.\n";
+inline constexpr const char kFolderNotListed[] =
+    "Backup %s - ERROR: could not list the folder \"%s\". Error Code %d.\n";
+// Where a folder copy stopped: "<path>": <system message>, or "<path>" <what was found there>.
+inline constexpr const char kCopyFailedAt[] = "Backup %s - ERROR: %s.\n";
 inline constexpr const char kUtilizationFileMissing[] = "%s - Source file \"%s\" does not exist. Skipping...\n";
 inline constexpr const char kUtilizationFileNotCopied[] =
     "%s %s - ERROR: could not copy the file \"%s\" to \"%s\". Error Code %d.\n";
+inline constexpr const char kUtilizationFolderNotListed[] =
+    "%s %s - ERROR: could not list the folder \"%s\". Error Code %d.\n";
 
 // Configuration files.
 inline constexpr const char kConfigurationStart[] = "Backup %s - Backing up Configuration Files.\n";

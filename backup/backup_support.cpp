@@ -12,9 +12,4 @@ bool PathIsMissing(const std::string& path) {
   return error == ENOENT || error == ENOTDIR;
 }
 
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace brimora

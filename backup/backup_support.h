@@ -10,7 +10,4 @@ namespace brimora {
 // follows then fails and says so, instead of the data being skipped as absent.
 bool PathIsMissing(const std::string& path);
 
-// The part of a path after its last "/" (the whole path when it has none).
-std::string FileNameOf(const std::string& path);
-
 }  // namespace brimora

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "common/strings.h"
+#include "common/tree_walk.h"
 #include "common/wildcard.h"
 #include "platform/acl.h"
 #include "platform/files.h"
@@ -45,50 +46,34 @@ void EnsureFolderPath(const std::string& path) {
   platform::CreateFolder(path);
 }
 
-bool CopyTree(const std::string& source, const std::string& destination, bool top,
-              int* error) {
-  std::vector<FolderEntry> entries;
-  // Below the top, kFolder entries are real folders; reading them without following a link
-  // keeps the walk inside the tree even when one is swapped for a link meanwhile.
-  const int listed = platform::ReadFolder(source, top, &entries);
-  bool created = false;
-  if (!Exists(destination, true)) {
-    EnsureFolderPath(destination);
-    created = true;
-  }
-  if (listed == ENOENT || listed == ENOTDIR) return true;
-  if (listed != 0) {
-    *error = listed;
+bool CopyTree(const std::string& source, const std::string& destination,
+              const std::vector<platform::FileId>& leaveOut, TreeFailure* failure) {
+  platform::Folder from;
+  const int opened = from.Open(source, true);
+  const bool created = !Exists(destination, true);
+  if (created) EnsureFolderPath(destination);
+  if (opened == ENOENT || opened == ENOTDIR) return true;
+  if (opened != 0) {
+    *failure = {opened, source, platform::ErrorText(opened)};
     return false;
   }
-  for (const FolderEntry& entry : entries) {
-    const std::string from = source + "/" + entry.name;
-    const std::string to = destination + "/" + entry.name;
-    if (entry.kind == EntryKind::kFolder) {
-      if (!CopyTree(from, to, false, error)) return false;
-    } else if (const int rc = platform::CopyOneFile(from, to, false); rc != 0) {
-      *error = rc;
-      return false;
-    }
+  platform::Folder to;
+  if (const int rc = to.Open(destination, true); rc != 0) {
+    *failure = {rc, destination, platform::ErrorText(rc)};
+    return false;
   }
+  platform::FileInfo sourceInfo;
+  platform::FileInfo destinationInfo;
+  if (from.Describe(&sourceInfo) == 0 && to.Describe(&destinationInfo) == 0 &&
+      sourceInfo.id == destinationInfo.id) {
+    return true;  // a folder copied onto itself is already complete
+  }
+  TreeCopyOptions options;
+  options.leaveOut = leaveOut;
+  if (!CopyFolderTree(from, to, options, failure)) return false;
   // Attributes last: a read-only source folder must not stop its own copy from being filled.
-  if (created) platform::CopyAttributes(source, destination);
+  if (created) to.ApplyAttributes(sourceInfo);
   return true;
-}
-
-void DeleteTree(const std::string& folder) {
-  std::vector<FolderEntry> entries;
-  if (platform::ReadFolder(folder, false, &entries) == 0) {
-    for (const FolderEntry& entry : entries) {
-      const std::string path = folder + "/" + entry.name;
-      if (entry.kind == EntryKind::kFolder) {
-        DeleteTree(path);
-      } else {
-        platform::RemoveFile(path);
-      }
-    }
-  }
-  platform::RemoveFolder(folder);
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -106,14 +91,14 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-bool CopyFolder(const std::string& source, const std::string& destination, int* error) {
-  int failure = 0;
-  const bool copied = CopyTree(source, destination, true, &failure);
-  if (!copied) {
-    if (error != nullptr) *error = failure;
-    platform::SetLastError(failure);
-  }
-  return copied;
+bool CopyFolder(const std::string& source, const std::string& destination, int* error,
+                TreeFailure* failure, const std::vector<platform::FileId>& leaveOut) {
+  TreeFailure local;
+  TreeFailure* report = failure != nullptr ? failure : &local;
+  if (CopyTree(source, destination, leaveOut, report)) return true;
+  if (error != nullptr) *error = report->code;
+  platform::SetLastError(report->code);
+  return false;
 }
 
 bool DeleteFolder(const std::string& folder) {
@@ -123,7 +108,7 @@ bool DeleteFolder(const std::string& folder) {
     if (info.kind == EntryKind::kLink) platform::RemoveFile(folder);
     return true;
   }
-  DeleteTree(folder);
+  DeleteTree(folder, false);
   return true;
 }
 
@@ -179,7 +164,7 @@ bool IsFolder(const std::string& path) {
 }
 
 bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
-                std::vector<std::string>* folders) {
+                std::vector<std::string>* folders, int* error) {
   const std::size_t slash = pattern.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "."
                              : slash == 0                ? "/"
@@ -193,7 +178,9 @@ bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
     platform::FileInfo info;
     if (platform::GetFileInfo(pattern, false, &info) != 0) return false;
     entries.push_back({namePattern, info.kind});
-  } else if (platform::ReadFolder(folder, true, &entries) != 0) {
+  } else if (const int rc = platform::ReadFolder(folder, true, &entries); rc != 0) {
+    // A folder that is not there holds nothing; one that cannot be read is a failure.
+    if (error != nullptr && rc != ENOENT && rc != ENOTDIR) *error = rc;
     return false;
   }
 
@@ -217,14 +204,14 @@ bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
 }
 
 int ListFiles(const std::string& folder, const std::string& pattern,
-              std::vector<std::string>& paths, int flags) {
+              std::vector<std::string>& paths, int flags, int* error) {
   std::string prefix = folder;
   if (prefix.empty() || prefix.back() != '/') prefix += '/';
   std::vector<std::string> names;
   if ((flags & kListFolders) != 0) {
-    ListFolder(prefix + pattern, nullptr, &names);
+    ListFolder(prefix + pattern, nullptr, &names, error);
   } else {
-    ListFolder(prefix + pattern, &names, nullptr);
+    ListFolder(prefix + pattern, &names, nullptr, error);
   }
   int count = 0;
   for (const std::string& name : names) {
@@ -233,9 +220,9 @@ int ListFiles(const std::string& folder, const std::string& pattern,
   }
   if ((flags & kListRecursive) != 0) {
     std::vector<std::string> subfolders;
-    ListFolder(prefix + "*", nullptr, &subfolders);
+    ListFolder(prefix + "*", nullptr, &subfolders, error);
     for (const std::string& subfolder : subfolders) {
-      count += ListFiles(prefix + subfolder, pattern, paths, flags);
+      count += ListFiles(prefix + subfolder, pattern, paths, flags, error);
     }
   }
   return count;

@@ -8,19 +8,21 @@
 // byte order. Patterns are those of common/wildcard.h ("*.*" matches every name; case is
 // ignored); a wildcard may appear only in the last component.
 //
-// Symbolic links are never followed below the folder a call is given: the copies copy them as
-// links and the deletes remove the links themselves, so a link to a parent folder cannot make
-// a walk loop and a link to a folder elsewhere cannot make it leave the tree. Listings report
-// links, sockets, FIFOs and devices as files, so recursive listings do not descend through
-// links either.
+// Symbolic links are never followed below the folder a call is given, on either side: the
+// copies copy them as links and never write through one, and the deletes remove the links
+// themselves (common/tree_walk.h). Listings report links, sockets, FIFOs and devices as files,
+// so recursive listings do not descend through links either.
 //
-// None of these operations writes to the trace log, except the copies' notice for a socket,
-// FIFO or device they skip (platform/files.h). None takes a lock; every function may be called
+// None of these operations writes to the trace log, except the copies' level-1 notices for a
+// socket, FIFO or device they skip and for a folder they leave out. None takes a lock; every function may be called
 // from any thread, as long as no other thread changes the working folder meanwhile.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "common/tree_walk.h"
+#include "platform/files.h"
 
 namespace brimora {
 
@@ -28,22 +30,26 @@ namespace brimora {
 inline constexpr int kListRecursive = 1;  // descend into subfolders
 inline constexpr int kListFolders = 2;    // list folders instead of files
 
-// Copies the folder `source` into `destination`, recursively, overwriting files of the same
-// name and keeping others already there. The destination (every missing folder of its path) is
-// created first, even when the source does not exist; a missing source (or one that is not a
-// folder) then answers true. Files are copied with platform::CopyOneFile (contents, permission
-// bits, times; owner and group as root); folders the call creates get the source folder's
-// permission bits and times (and owner as root) once filled. A link at `source` itself is
-// followed. Stops at the first failure and answers false, leaving what was copied until then;
-// the failure's system error code is then in platform::LastError() and, when given, in *error.
-// A source folder that exists but cannot be listed is a failure, not an empty copy.
-bool CopyFolder(const std::string& source, const std::string& destination,
-                int* error = nullptr);
+// Copies the folder `source` into `destination`, recursively, replacing files of the same
+// name and keeping others already there (common/tree_walk.h, ConflictPolicy::kReplace). The
+// destination (every missing folder of its path) is created first, even when the source does
+// not exist; a missing source (or one that is not a folder) then answers true. A link at
+// `source` or `destination` itself is followed: those are the caller's. The destination, and
+// every folder of `leaveOut`, is never entered where it turns up inside the source (each such
+// folder is left out with a level-1 notice), so a copy into a folder inside its own source
+// ends. Folders the call creates get the source folder's permission bits and times (and owner
+// as root) once filled. Stops at the first failure and answers false, leaving what was copied
+// until then; the failure's system error code is then in platform::LastError() and, when
+// given, in *error, and *failure (when given) says where and why. A source folder that exists
+// but cannot be listed is a failure, not an empty copy.
+bool CopyFolder(const std::string& source, const std::string& destination, int* error = nullptr,
+                TreeFailure* failure = nullptr, const std::vector<platform::FileId>& leaveOut = {});
 
 // Deletes the folder and everything in it. Answers false, deleting nothing, for an empty path
 // or one shorter than 4 characters; otherwise true, whatever could be deleted (entries that
-// cannot be removed are left, and so are the folders holding them). When `folder` is itself a
-// link, only the link is removed.
+// cannot be removed are left, and so are the folders holding them). Folders without full
+// rights for their owner get them first. When `folder` is itself a link, only the link is
+// removed.
 bool DeleteFolder(const std::string& folder);
 
 // Trims white space at both ends, removes every "/./" step (one pass, so "/././" keeps one) and
@@ -74,14 +80,17 @@ bool IsFolder(const std::string& path);
 // and devices included) to *files, folders to *folders, each when given. When the pattern's
 // last "." is followed by a fixed text (no wildcard), an entry with a "." in its name must also
 // have that exact extension (ignoring case). Answers false when nothing matched the pattern.
+// A folder that exists but cannot be listed also answers false, and sets *error (when given)
+// to the system error code; a missing folder does not set it.
 bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
-                std::vector<std::string>* folders);
+                std::vector<std::string>* folders, int* error = nullptr);
 
 // Appends folder + "/" + name for every file (folder with kListFolders) of `folder` whose name
 // matches `pattern`; with kListRecursive also those of every subfolder, depth first after the
-// folder's own entries. Answers the number appended.
+// folder's own entries. Answers the number appended. A folder that cannot be listed sets *error
+// (when given), as ListFolder does.
 int ListFiles(const std::string& folder, const std::string& pattern,
-              std::vector<std::string>& paths, int flags);
+              std::vector<std::string>& paths, int flags, int* error = nullptr);
 
 // The access mask of "full control" for GrantFolderAccess.
 inline constexpr std::uint32_t kAccessAllRights = 0x1FFFFF;

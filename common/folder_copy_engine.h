@@ -2,7 +2,8 @@
 // Copies a file or a whole folder tree into another folder without ever replacing a file that
 // is already there: a taken name is written as "Copy of <name>", then "Copy (1) of <name>",
 // "Copy (2) of <name>" and so on. Also deletes a file or a folder tree, clearing read-only
-// permission on the way.
+// permission on the way. Both walk through common/tree_walk.h, so neither ever follows a link
+// below the paths it was given.
 //
 // One engine serves one operation on one thread; it takes no locks. The error fields keep the
 // last error until the engine is destroyed.
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tree_walk.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -22,6 +24,8 @@ class CFExeption {
   static CFExeption FromCode(int code);
   // The engine's own error: the code is 0.
   static CFExeption FromText(std::string text);
+  // A failure with both: a conflict the walk found, with the nearest system code.
+  static CFExeption FromTextAndCode(std::string text, int code);
 
   const std::string& Text() const { return text_; }
   std::uint32_t Code() const { return code_; }
@@ -35,12 +39,14 @@ class CFExeption {
 class CFolderCopyEngine {
  public:
   // Copies `source` into `destination`. A folder lands as a folder of its own name inside the
-  // destination folder; a file lands inside a destination folder or at a destination file's
-  // path (never over it: a taken name gets the next "Copy of" name). Answers true on success
-  // and when there is nothing to do (the source folder already lies directly in the
-  // destination); false with the error fields set when an error stopped the copy. Files copied
-  // before the error stay. A copy of a folder into its own subtree stops descending when it
-  // reaches itself and answers false, because the tree could not be copied whole.
+  // destination folder (the name the source path gives it; a path ending in "." or ".." is
+  // resolved to its real name first); a file lands inside a destination folder or at a
+  // destination file's path (never over it: a taken name gets the next "Copy of" name).
+  // Answers true on success and when there is nothing to do (the source folder already lies
+  // directly in the destination); false with the error fields set when an error stopped the
+  // copy. Files copied before the error stay. The destination folder, and every folder given
+  // to LeaveOut, is never entered where it turns up inside the source: a copy into its own
+  // subtree leaves that folder out with a level-1 notice and completes.
   bool Copy(const std::string& source, const std::string& destination);
 
   // Deletes a file, or a folder with everything in it; a link is removed, never followed.
@@ -48,28 +54,29 @@ class CFolderCopyEngine {
   // an error. Answers false only when a system error stopped the delete.
   bool Delete(const std::string& path);
 
+  // A folder that copies never enter (for example the backup folder of the run).
+  void LeaveOut(const platform::FileId& folder) { leaveOut_.push_back(folder); }
+
   // Chooses the name after `path` in the "Copy of" series (folder part kept).
   static std::string NextCopyName(const std::string& path);
 
   const std::string& LastErrorText() const { return errorText_; }
   std::uint32_t LastErrorCode() const { return errorCode_; }
+  // Where the last error happened and why (path empty for errors that concern the paths given).
+  const TreeFailure& LastFailure() const { return failure_; }
   bool UndeletableFileMet() const { return undeletable_; }
 
  private:
-  enum class PathKind { kFolder, kFile, kAbsent, kOther };
-
-  PathKind Classify(const std::string& path, int* error) const;
   void CopyProper(const std::string& source, const std::string& destination);
-  void CopyEntries(const std::string& sourceFolder, const std::string& destinationFolder,
-                   const std::vector<platform::FolderEntry>& entries);
-  void CopyOneFile(const std::string& source, const std::string& destination);
-  void DeleteProper(const std::string& path);
+  void CopyFolderInto(const std::string& source, const std::string& destination);
+  void CopyFileTo(const std::string& source, const std::string& destinationFolder,
+                  const std::string& name);
 
   std::string errorText_ = "No error";
   std::uint32_t errorCode_ = 0;
+  TreeFailure failure_;
   bool undeletable_ = false;
-  int subfolderBudget_ = -1;  // how many more subfolders the copy may enter; -1: no limit
-  bool budgetExhausted_ = false;  // a subfolder was left out because the budget ran out
+  std::vector<platform::FileId> leaveOut_;
 };
 
 }  // namespace brimora

@@ -1,13 +1,21 @@
 #pragma once
-// Files and folders: the operating-system calls behind the file utilities, the folder copy engine
-// and every single-file copy of the backup and restore.
+// Files and folders: the operating-system calls behind the file utilities, the tree walks and
+// every single-file copy of the backup and restore.
 //
 // Names are bytes: every function takes and returns them unchanged, valid UTF-8 or not.
 // Functions that can fail return 0 or the system's error code (an errno value); ErrorText turns
-// that code into the system's message. None of them throws.
+// that code into the system's message. None of them throws, and none writes to a log: what a
+// call skipped or could not do is in its answer, and the caller reports it.
 //
-// Thread safety: every function may be called from any thread. GetCurrentFolder and
-// SetCurrentFolder act on the one working folder of the process.
+// Walking trees that other accounts can write: a Folder is an open folder, and every operation
+// on one of its entries names the entry relative to it and never follows a symbolic link at
+// that entry. A walk that holds a Folder per level therefore cannot be redirected out of the
+// tree by a link planted while it runs. Only the roots a caller opens by path may be reached
+// through links (those paths are the caller's choice).
+//
+// Thread safety: every function may be called from any thread; one Folder object must not be
+// used by two threads at once. GetCurrentFolder and SetCurrentFolder act on the one working
+// folder of the process.
 
 #include <cstdint>
 #include <string>
@@ -28,50 +36,147 @@ struct FolderEntry {
   EntryKind kind = EntryKind::kFile;
 };
 
+// Where an object really is: its device and inode. Two paths name the same folder exactly when
+// their identities are equal, whatever links or ".." steps the paths hold.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+struct FileTime {
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;
+};
+
 struct FileInfo {
   EntryKind kind = EntryKind::kFile;
   std::uint32_t mode = 0;  // permission bits (07777)
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::uint64_t size = 0;
+  FileId id;
+  FileTime accessed;
+  FileTime modified;
 };
 
-// Level-1 trace-log notice of a copy that meets a socket, FIFO or device ("%s": its path).
-inline constexpr const char kSpecialFileSkipped[] =
-    "INFO: CopyFile - \"%s\" is a socket, FIFO or device, not a file. Skipping...\n";
+// Permission bits that a folder needs for its owner to list it, enter it and change it.
+inline constexpr std::uint32_t kOwnerAllRights = 0700;
+inline constexpr std::uint32_t kOwnerWrite = 0200;
 
-// Reads the entries of a folder into `entries` (replacing its contents), sorted by name in
-// byte order, without "." and "..". With followLink false, a symbolic link at `folder` itself
-// is not read through (ENOTDIR), so a recursive walk that calls this for every kFolder entry
-// never leaves the tree, even when a folder is swapped for a link while it runs.
-int ReadFolder(const std::string& folder, bool followLink, std::vector<FolderEntry>* entries);
+class Folder;
+class PendingFile;
+int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
+                  PendingFile* pending, bool* skipped);
 
-// True when `folder` is a folder (a link to one counts) that this process may list.
-bool CanListFolder(const std::string& folder);
+// An open folder. Movable, not copyable; closes its descriptor when destroyed.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // The path the folder was opened by, or its parent's path and its name: for messages only.
+  const std::string& Path() const { return path_; }
+
+  // Opens the folder at `path`. followLink false refuses a link at the path itself (ELOOP); the
+  // path's other components are resolved as usual. ENOTDIR when it is not a folder.
+  int Open(const std::string& path, bool followLink);
+
+  // Opens the entry `name` of this folder as a folder, never through a link: ELOOP for a link,
+  // ENOTDIR for anything else that is not a folder.
+  int OpenChild(const std::string& name, Folder* child) const;
+
+  // Describes this folder, or its entry `name` (a link is described, not followed).
+  int Describe(FileInfo* info) const;
+  int DescribeChild(const std::string& name, FileInfo* info) const;
+
+  // The entries, sorted by name in byte order, without "." and "..". Where the file system does
+  // not say an entry's kind, the entry is examined; an entry that cannot be examined fails the
+  // whole listing (its error code), so nothing is ever left out unseen.
+  int List(std::vector<FolderEntry>* entries) const;
+
+  // Creates the folder `name` with the permission bits `mode` (less the umask).
+  int CreateChild(const std::string& name, std::uint32_t mode) const;
+  // Removes the entry `name`: a folder (which must be empty) when `folder` is set, else a file
+  // or a link (never what the link points to).
+  int RemoveChild(const std::string& name, bool folder) const;
+  // Sets the permission bits of the entry `name`; a link is refused, never followed.
+  int SetChildMode(const std::string& name, std::uint32_t mode) const;
+
+  // Sets this folder's permission bits.
+  int SetMode(std::uint32_t mode) const;
+  // Gives this folder the permission bits and times of `info` (and its owner and group when
+  // the process runs as root).
+  int ApplyAttributes(const FileInfo& info) const;
+
+ private:
+  friend class PendingFile;
+  friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*);
+  int fd_ = -1;
+  std::string path_;
+};
+
+// A copy that has been written completely but has no name yet. Place gives it its name in one
+// step, so a name never stands for a partial file. A copy that is never placed disappears with
+// this object (or, where the file system cannot make unnamed files, stays behind only under a
+// hidden temporary name beginning ".brimora-partial-").
+class PendingFile {
+ public:
+  PendingFile() = default;
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Names the copy `name` in its folder. With `replace`, a file or link already there is
+  // replaced in one step (never written through; a folder there gives EISDIR); without it, a
+  // name that is taken (by anything, a dangling link included) gives EEXIST and the copy stays
+  // pending, so another name can be tried.
+  int Place(const std::string& name, bool replace);
+
+ private:
+  friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*);
+  void Discard();
+  const Folder* folder_ = nullptr;
+  int fd_ = -1;                 // an unnamed file, when the file system makes them
+  std::string temporaryName_;   // else a hidden name in the folder
+};
+
+// Copies the entry `name` of `from` into `to` as a pending file: contents (holes of sparse files
+// stay holes), permission bits and access and modification times to the nanosecond; the owner
+// and group when the process runs as root. A symbolic link is copied as a link with the same
+// target unless followLink is set, in which case what it points to is copied. A socket, FIFO
+// or device is never opened: the call sets *skipped and answers 0 with nothing pending. A
+// folder gives EISDIR.
+int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
+                  PendingFile* pending, bool* skipped);
+
+// Whether a single-file copy reads through a symbolic link at its source.
+enum class SourceLink { kCopyAsLink, kFollow };
+
+// The single-file copy by paths: CopyToPending from the source's folder, then Place in the
+// destination's folder (replacing unless failIfExists). A socket, FIFO or device at the source
+// sets *skipped (when given) and answers 0.
+int CopyOneFile(const std::string& source, const std::string& destination, bool failIfExists,
+                SourceLink link = SourceLink::kCopyAsLink, bool* skipped = nullptr);
 
 // Describes a path. followLink false describes a link itself; true what it points to.
 // Answers ENOENT when nothing is there.
 int GetFileInfo(const std::string& path, bool followLink, FileInfo* info);
 
-// The one single-file copy. Copies the contents, the permission bits and the access and
-// modification times (to the nanosecond where the file system keeps them); when the process
-// runs as root, the owner and group too. The kernel copies the data where it can.
-// - failIfExists: the destination is created exclusively; anything already there (a dangling
-//   link included) gives EEXIST and is left alone.
-// - otherwise the copy is written beside the destination under a hidden temporary name and
-//   renamed over it only when complete, so a failed copy leaves the old destination as it was
-//   and never a partial file. A link at the destination is replaced, not written through; a
-//   folder there gives EISDIR.
-// - A symbolic link is copied as a link with the same target, never followed.
-// - A socket, FIFO or device is not opened: the call writes kSpecialFileSkipped to the trace
-//   log, sets *skipped (when given) and answers 0.
-// - A folder gives EISDIR.
-int CopyOneFile(const std::string& source, const std::string& destination, bool failIfExists,
-                bool* skipped = nullptr);
+// The path with every link and "." and ".." step resolved (realpath).
+int RealPath(const std::string& path, std::string* resolved);
 
-// Gives `destination` the permission bits and times of `source` (followed when a link), and
-// its owner and group when running as root. For folders a copy has just filled.
-int CopyAttributes(const std::string& source, const std::string& destination);
+// Reads the entries of a folder into `entries` as Folder::List does. With followLink false a
+// link at `folder` itself is not read through (ENOTDIR).
+int ReadFolder(const std::string& folder, bool followLink, std::vector<FolderEntry>* entries);
+
+// True when `folder` is a folder (a link to one counts) that this process may list.
+bool CanListFolder(const std::string& folder);
 
 // Creates one folder (mode 0777 less the umask). EEXIST when anything is already there.
 int CreateFolder(const std::string& path);
@@ -82,8 +187,8 @@ int RemoveFile(const std::string& path);
 // Removes an empty folder.
 int RemoveFolder(const std::string& path);
 
-// Adds write permission for the owner (clears "read-only"). A link is followed.
-int AddOwnerWrite(const std::string& path);
+// Sets the permission bits of the file or folder at `path`; a link there is refused.
+int SetMode(const std::string& path, std::uint32_t mode);
 
 // Renames a file or folder; replaces a file at `to` as rename(2) does.
 int Rename(const std::string& from, const std::string& to);

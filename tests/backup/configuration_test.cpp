@@ -107,7 +107,7 @@ TEST_F(ConfigurationTest, FailuresAreReportedInTheTraceLog) {
   const std::string trace = ReadFile(install_ + "/Logs/ConfigurationTestLog.txt");
   const std::string line = "There was an error reading the configuration - can't continue.\n";
   EXPECT_NE(trace.find(line, trace.find(line) + 1), std::string::npos) << "twice: " << trace;
-  EXPECT_NE(trace.find("Unable to open the backup log: ../Logs/BackupLog.log\n"), std::string::npos)
+  EXPECT_NE(trace.find("Unable to open the backup log: " + install_ + "/Logs/BackupLog.log\n"), std::string::npos)
       << trace;
   EXPECT_NE(trace.find("Backup /backups/b1 - still logged\n"), std::string::npos) << trace;
 }

@@ -1,11 +1,13 @@
 // The single-file copy and the recursive folder copy and delete, on real files.
 
-#include <grp.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "common/file_utils.h"
+#include "common/run_process.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 
@@ -32,22 +35,6 @@ Names NamesIn(const fs::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// Runs `body` in a forked child as uid/gid 65534 and answers its exit code (or -1).
-template <typename Body>
-int RunAsNobody(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-        setresuid(65534, 65534, 65534) != 0) {
-      _exit(99);
-    }
-    _exit(body());
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 class FileCopyTest : public testing::Test {
@@ -140,7 +127,7 @@ TEST_F(FileCopyTest, UnreadableSourcesFailForAnUnprivilegedUser) {
   fs::create_directory(dir_ / "out");
   ASSERT_EQ(chmod((dir_ / "out").c_str(), 0777), 0);
 
-  const int code = RunAsNobody([&] {
+  const int code = test::RunForkedUnprivileged([&] {
     if (platform::CopyOneFile(dir_ / "secret", dir_ / "out" / "secret", false) != EACCES) return 1;
     int error = 0;
     const bool copied = CopyFolder(dir_ / "closed", dir_ / "out" / "closed", &error);
@@ -215,6 +202,154 @@ TEST_F(FileCopyTest, DeleteFolderRefusesShortPathsAndRemovesOnlyTheLink) {
   EXPECT_TRUE(DeleteFolder(dir_ / "link"));
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "link")));
   EXPECT_TRUE(fs::exists(dir_ / "target" / "file"));
+}
+
+// Two sources merged into one folder: the first brings a link where the second needs a folder.
+// The second copy must fail rather than write through the link into the folder it points to.
+TEST_F(FileCopyTest, MergeNeverWritesThroughALinkTheFirstSourceBrought) {
+  WriteFile(dir_ / "outside" / "flow.png", "outside");
+  fs::create_directories(dir_ / "first");
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "first" / "icons");
+  WriteFile(dir_ / "second" / "icons" / "flow.png", "image");
+  ASSERT_TRUE(CopyFolder(dir_ / "first", dir_ / "merged"));
+  int error = 0;
+  TreeFailure failure;
+  EXPECT_FALSE(CopyFolder(dir_ / "second", dir_ / "merged", &error, &failure));
+  EXPECT_EQ(error, ELOOP);
+  EXPECT_EQ(failure.Description(),
+            "\"" + (dir_ / "merged" / "icons").string() + "\" is a symbolic link where a folder is needed; it is not followed");
+  EXPECT_EQ(ReadFile(dir_ / "outside" / "flow.png"), "outside");
+  EXPECT_EQ(NamesIn(dir_ / "outside"), Names{"flow.png"});
+}
+
+// A destination inside the source, under any spelling, is left out of the copy.
+TEST_F(FileCopyTest, CopyIntoAFolderInsideTheSourceLeavesItOut) {
+  WriteFile(dir_ / "Logs" / "a.log", "a");
+  WriteFile(dir_ / "Logs" / "old" / "b.log", "b");
+  fs::create_directories(dir_ / "Logs" / "bk");
+  fs::create_directory_symlink(dir_ / "Logs" / "bk", dir_ / "to-bk");
+  for (const fs::path& destination : {dir_ / "Logs" / "bk", dir_ / "Logs/bk/", dir_ / "Logs" / "old" / ".." / "bk",
+                                      dir_ / "to-bk"}) {
+    SCOPED_TRACE(destination);
+    ASSERT_TRUE(CopyFolder(dir_ / "Logs", destination));
+    EXPECT_EQ(NamesIn(dir_ / "Logs" / "bk"), (Names{"a.log", "old"}));
+    EXPECT_EQ(ReadFile(dir_ / "Logs" / "bk" / "old" / "b.log"), "b");
+    fs::remove_all(dir_ / "Logs" / "bk");
+    fs::create_directories(dir_ / "Logs" / "bk");
+  }
+  // Folders named by the caller are left out as well, wherever they are.
+  platform::FileInfo old;
+  ASSERT_EQ(platform::GetFileInfo(dir_ / "Logs" / "old", true, &old), 0);
+  ASSERT_TRUE(CopyFolder(dir_ / "Logs", dir_ / "elsewhere", nullptr, nullptr, {old.id}));
+  EXPECT_EQ(NamesIn(dir_ / "elsewhere"), (Names{"a.log", "bk"}));
+}
+
+// An unprivileged run: read-only folders of the first source do not keep the second source's
+// files out, and every folder ends with its source's mode.
+TEST_F(FileCopyTest, ReadOnlyFoldersCanStillBeMergedInto) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  WriteFile(dir_ / "first" / "icons" / "a.png", "a");
+  WriteFile(dir_ / "second" / "icons" / "flow.png", "flow");
+  test::GiveToUnprivileged(dir_);
+  ASSERT_EQ(chmod((dir_ / "first" / "icons").c_str(), 0555), 0);
+  const int code = test::RunForkedUnprivileged([&] {
+    if (!CopyFolder(dir_ / "first", dir_ / "merged")) return 1;
+    return CopyFolder(dir_ / "second", dir_ / "merged") ? 0 : 2;
+  });
+  ASSERT_NE(code, 99) << "could not switch accounts";
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(NamesIn(dir_ / "merged" / "icons"), (Names{"a.png", "flow.png"}));
+  struct stat info {};
+  ASSERT_EQ(stat((dir_ / "merged" / "icons").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0555u);
+}
+
+// Holes stay holes: a large sparse file must not grow to its full size in the copy.
+TEST_F(FileCopyTest, SparseFilesKeepTheirHoles) {
+  constexpr off_t kSize = off_t{1} << 30;
+  const std::string data(4096, 'd');
+  fs::create_directories(dir_ / "tree");
+  const int fd = open((dir_ / "tree" / "sparse.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pwrite(fd, data.data(), data.size(), kSize / 2), static_cast<ssize_t>(data.size()));
+  ASSERT_EQ(ftruncate(fd, kSize), 0);
+  close(fd);
+
+  ASSERT_EQ(platform::CopyOneFile(dir_ / "tree" / "sparse.bin", dir_ / "single.bin", true), 0);
+  ASSERT_TRUE(CopyFolder(dir_ / "tree", dir_ / "copy"));
+  for (const fs::path& copy : {dir_ / "single.bin", dir_ / "copy" / "sparse.bin"}) {
+    SCOPED_TRACE(copy);
+    struct stat info {};
+    ASSERT_EQ(stat(copy.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, kSize);
+    EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the copy is not sparse";
+    const int in = open(copy.c_str(), O_RDONLY);
+    std::string read(data.size() + 2, '\0');
+    EXPECT_EQ(pread(in, read.data(), read.size(), kSize / 2 - 1), static_cast<ssize_t>(read.size()));
+    close(in);
+    EXPECT_EQ(read, '\0' + data + '\0');
+  }
+}
+
+// A copy killed before it is complete leaves nothing under the destination's name.
+TEST_F(FileCopyTest, AKilledCopyLeavesNoFileUnderItsName) {
+  WriteFile(dir_ / "from" / "big.bin", std::string(1 << 20, 'x'));
+  fs::create_directories(dir_ / "to");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    platform::Folder from, to;
+    platform::PendingFile pending;
+    bool skipped = false;
+    if (from.Open(dir_ / "from", true) == 0 && to.Open(dir_ / "to", true) == 0 &&
+        platform::CopyToPending(from, "big.bin", false, to, &pending, &skipped) == 0) {
+      raise(SIGKILL);  // complete, but not yet named
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  for (const std::string& name : NamesIn(dir_ / "to")) {
+    EXPECT_EQ(name.rfind(".brimora-partial-", 0), 0u) << "only a hidden temporary may stay behind: " << name;
+  }
+}
+
+// A file system that does not record entry kinds in its folders (ext4 without "filetype"): an
+// entry that cannot be examined fails the copy instead of being dropped.
+TEST_F(FileCopyTest, EntriesThatCannotBeExaminedFailTheCopy) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a file system image needs root";
+  const fs::path image = dir_ / "image";
+  const fs::path mountPoint = dir_ / "mnt";
+  fs::create_directories(mountPoint);
+  std::string output;
+  if (!RunProcess("truncate -s 8M " + QuoteArgument(image.string()), output) ||
+      !RunProcess("mkfs.ext4 -q -O ^filetype " + QuoteArgument(image.string()), output) ||
+      !RunProcess("mount -o loop " + QuoteArgument(image.string()) + " " + QuoteArgument(mountPoint.string()), output)) {
+    GTEST_SKIP() << "cannot mount an ext4 image without entry kinds here: " << output;
+  }
+  mounted_ = mountPoint.string();
+  WriteFile(mountPoint / "src" / "listed" / "a.txt", "a");
+  WriteFile(mountPoint / "src" / "listed" / "b.txt", "b");
+  test::GiveToUnprivileged(dir_);
+  test::GiveToUnprivileged(mountPoint);
+  ASSERT_EQ(chmod((mountPoint / "src" / "listed").c_str(), 0444), 0);  // listable, not searchable
+  const int code = test::RunForkedUnprivileged([&] {
+    int error = 0;
+    if (CopyFolder(mountPoint / "src", dir_ / "copy", &error)) return 1;
+    return error == EACCES ? 0 : 2;
+  });
+  ASSERT_NE(code, 99) << "could not switch accounts";
+  EXPECT_EQ(code, 0) << "1: the copy claimed success";
+}
+
+// A file named by the layout that is a link is saved with its content.
+TEST_F(FileCopyTest, ANamedFileThatIsALinkIsCopiedWithItsContent) {
+  WriteFile(dir_ / "archive" / "cert1.pem", "certificate");
+  fs::create_symlink("archive/cert1.pem", dir_ / "cert.pem");
+  ASSERT_EQ(platform::CopyOneFile(dir_ / "cert.pem", dir_ / "saved.pem", true, platform::SourceLink::kFollow), 0);
+  EXPECT_FALSE(fs::is_symlink(dir_ / "saved.pem"));
+  EXPECT_EQ(ReadFile(dir_ / "saved.pem"), "certificate");
 }
 
 }  // namespace

@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "common/tree_walk.h"
 #include "support/test_support.h"
 
 namespace brimora {
@@ -29,7 +32,7 @@ std::vector<std::string> Tree(const std::string& folder) {
   return paths;
 }
 
-TEST(FolderCopyEngine, NextCopyNameSeries) {
+TEST(FolderCopyEngine, NextCopyNameSeriesAlwaysMovesOn) {
   const std::pair<std::string, std::string> cases[] = {
       {"/d/a.txt", "/d/Copy of a.txt"},
       {"/d/Copy of a.txt", "/d/Copy (1) of a.txt"},
@@ -40,10 +43,49 @@ TEST(FolderCopyEngine, NextCopyNameSeries) {
       {"/d.e/f", "/d.e/Copy of f"},
       {"rel", "Copy of rel"},
       {"/d/Copy (x) of y.z", "/d/Copy (1) of y.z"},
+      // Numbers beyond any integer type still grow: the next name is never the same name.
+      {"/d/Copy (2147483647) of x.dat", "/d/Copy (2147483648) of x.dat"},
+      {"/d/Copy (99999999999999999999) of x", "/d/Copy (100000000000000000000) of x"},
+      {"/d/Copy (007) of x", "/d/Copy (8) of x"},
   };
   for (const auto& [path, next] : cases) {
     EXPECT_EQ(CFolderCopyEngine::NextCopyName(path), next) << path;
   }
+  // Odd names settle into the numbered series and never repeat a name.
+  for (const char* start : {"Copy (", "Copy )x(", "a Copy (3", "Copy () of", ")Copy (", "Copy"}) {
+    std::set<std::string> seen;
+    std::string name = start;
+    for (int i = 0; i < 50; ++i) {
+      EXPECT_TRUE(seen.insert(name).second) << start << " repeats " << name;
+      name = CFolderCopyEngine::NextCopyName(name);
+    }
+  }
+}
+
+TEST(FolderCopyEngine, ATakenNameAtTheEndOfTheIntegersStillGetsAFreeName) {
+  test::TempFolder root;
+  WriteFile(root / "src/Data/Copy (2147483647) of x.dat", "new");
+  WriteFile(root / "dst/Data/Copy (2147483647) of x.dat", "old");
+  CFolderCopyEngine engine;
+  ASSERT_TRUE(engine.Copy(root / "src/Data", root / "dst")) << engine.LastErrorText();
+  EXPECT_EQ(ReadFile(root / "dst/Data/Copy (2147483647) of x.dat"), "old");
+  EXPECT_EQ(ReadFile(root / "dst/Data/Copy (2147483648) of x.dat"), "new");
+}
+
+TEST(FolderCopyEngine, GivesUpWhenNoNameIsFree) {
+  test::TempFolder root;
+  WriteFile(root / "src/Data/x", "new");
+  fs::create_directories(root / "dst/Data");
+  std::string name = "x";
+  for (int i = 0; i < kMaxCopyNameTries; ++i) {
+    std::ofstream(root / ("dst/Data/" + name));
+    name = NextCopyName(name);
+  }
+  CFolderCopyEngine engine;
+  EXPECT_FALSE(engine.Copy(root / "src/Data", root / "dst"));
+  EXPECT_EQ(engine.LastErrorText(),
+            "\"" + root / "dst/Data/x" + "\" has no free name left in the \"Copy of\" series after 10000 tries");
+  EXPECT_FALSE(fs::exists(root / ("dst/Data/" + name))) << "the last name tried stays free";
 }
 
 TEST(FolderCopyEngine, FolderLandsUnderItsOwnNameWithContentsModesAndTimes) {
@@ -94,22 +136,71 @@ TEST(FolderCopyEngine, TakenNamesGetTheCopySeriesAndNothingIsReplaced) {
   EXPECT_EQ(ReadFile(root / "dst/Copy (8) of x.dat"), "new");
 }
 
-TEST(FolderCopyEngine, CopyIntoItsOwnSubfolderStopsAtTheBudget) {
+// A destination inside the source, however it is spelled, is left out of the copy; everything
+// else of the source is copied once.
+TEST(FolderCopyEngine, CopyIntoItsOwnSubfolderLeavesThatFolderOut) {
   test::TempFolder root;
   WriteFile(root / "A/top.txt", "t");
   WriteFile(root / "A/C/c.txt", "c");
-  WriteFile(root / "A/D/d.txt", "d");
+  WriteFile(root / "A/D/deep/d.txt", "d");
   fs::create_directories(root / "A/B");
+  fs::create_directory_symlink(root / "A/B", root / "toB");
+  const std::vector<std::string> expected = {"A/", "A/C/", "A/C/c.txt", "A/D/", "A/D/deep/", "A/D/deep/d.txt",
+                                             "A/top.txt"};
+  for (const std::string& destination : {root / "A/B", root / "A/B/", root / "A/C/../B", root / "toB"}) {
+    SCOPED_TRACE(destination);
+    CFolderCopyEngine engine;
+    ASSERT_TRUE(engine.Copy(root / "A", destination)) << engine.LastErrorText();
+    EXPECT_EQ(Tree(root / "A/B"), expected);
+    fs::remove_all(root / "A/B/A");
+  }
+  // The folders named to LeaveOut are left out too, wherever they lie in the source.
   CFolderCopyEngine engine;
-  EXPECT_FALSE(engine.Copy(root / "A", root / "A/B"));
-  EXPECT_EQ(engine.LastErrorCode(), 0u);
-  EXPECT_THAT(engine.LastErrorText(), ::testing::HasSubstr("lies inside the folder it copies"));
-  // The files of A itself land in A/B/A; of its subfolders only one is entered.
-  EXPECT_EQ(ReadFile(root / "A/B/A/top.txt"), "t");
-  int entered = 0;
-  for (const char* sub : {"B", "C", "D"}) entered += fs::exists(root / ("A/B/A/" + std::string(sub)));
-  EXPECT_EQ(entered, 1);
-  EXPECT_FALSE(fs::exists(root / "A/B/A/B/A/B"));
+  platform::FileInfo info;
+  ASSERT_EQ(platform::GetFileInfo(root / "A/D", true, &info), 0);
+  engine.LeaveOut(info.id);
+  fs::create_directories(root / "out");
+  ASSERT_TRUE(engine.Copy(root / "A", root / "out"));
+  EXPECT_FALSE(fs::exists(root / "out/A/D"));
+  EXPECT_TRUE(fs::exists(root / "out/A/C/c.txt"));
+}
+
+TEST(FolderCopyEngine, NeverWritesThroughALinkInTheDestination) {
+  test::TempFolder root;
+  WriteFile(root / "outside/x.txt", "outside");
+  WriteFile(root / "S/x.txt", "source");
+  WriteFile(root / "S/sub/x.txt", "source sub");
+  fs::create_directories(root / "D/S");
+  fs::create_directory_symlink(root / "outside", root / "D/S/sub");
+  CFolderCopyEngine engine;
+  EXPECT_FALSE(engine.Copy(root / "S", root / "D"));
+  EXPECT_EQ(engine.LastErrorText(),
+            "\"" + root / "D/S/sub" + "\" is a symbolic link where a folder is needed; it is not followed");
+  EXPECT_EQ(Tree(root / "outside"), std::vector<std::string>{"x.txt"}) << "no \"Copy of x.txt\" outside";
+
+  // The folder the copy lands in may not be a link either.
+  fs::remove_all(root / "D/S");
+  fs::create_directory_symlink(root / "outside", root / "D/S");
+  CFolderCopyEngine second;
+  EXPECT_FALSE(second.Copy(root / "S", root / "D"));
+  EXPECT_EQ(Tree(root / "outside"), std::vector<std::string>{"x.txt"});
+}
+
+TEST(FolderCopyEngine, AFolderNamedByDotsLandsUnderItsRealName) {
+  test::TempFolder root;
+  WriteFile(root / "SubversionRepository/db/current", "5");
+  fs::create_directories(root / "backup");
+  CFolderCopyEngine engine;
+  ASSERT_TRUE(engine.Copy(root / "SubversionRepository/db/..", root / "backup")) << engine.LastErrorText();
+  EXPECT_EQ(ReadFile(root / "backup/SubversionRepository/db/current"), "5");
+  EXPECT_EQ(Tree(root.Path()), (std::vector<std::string>{"SubversionRepository/", "SubversionRepository/db/",
+                                                         "SubversionRepository/db/current", "backup/",
+                                                         "backup/SubversionRepository/",
+                                                         "backup/SubversionRepository/db/",
+                                                         "backup/SubversionRepository/db/current"}));
+  CFolderCopyEngine dot;
+  ASSERT_TRUE(dot.Copy(root / "SubversionRepository/db/.", root / "backup/SubversionRepository"));
+  EXPECT_EQ(ReadFile(root / "backup/SubversionRepository/db/Copy of current"), "5");
 }
 
 TEST(FolderCopyEngine, SiblingWhoseNameStartsLikeTheSourceIsCopiedWhole) {
@@ -177,6 +268,29 @@ TEST(FolderCopyEngine, DeleteClearsReadOnlyAndNeverFollowsLinks) {
   EXPECT_FALSE(absent.Delete(root / "tree"));
   EXPECT_EQ(absent.LastErrorText(), "No such file or directory");
   EXPECT_NE(absent.LastErrorCode(), 0u);
+}
+
+// An unprivileged run: a read-only folder is opened up before it is emptied, also one that
+// cannot even be listed, and links are removed, never followed.
+TEST(FolderCopyEngine, DeleteOpensUpReadOnlyFolders) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  test::TempFolder root;
+  WriteFile(root / "outside/keep.txt", "keep");
+  WriteFile(root / "tree/ro/a.txt", "a");
+  WriteFile(root / "tree/closed/inner/b.txt", "b");
+  fs::create_directory_symlink(root / "outside", root / "tree/ro/link");
+  test::GiveToUnprivileged(root.Path());
+  chmod((root / "tree/ro").c_str(), 0555);
+  chmod((root / "tree/closed/inner").c_str(), 0500);
+  chmod((root / "tree/closed").c_str(), 0);
+  const int code = test::RunForkedUnprivileged([&] {
+    CFolderCopyEngine engine;
+    return engine.Delete(root / "tree") ? 0 : 1;
+  });
+  ASSERT_NE(code, 99) << "could not switch accounts";
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(fs::exists(root / "tree"));
+  EXPECT_EQ(ReadFile(root / "outside/keep.txt"), "keep");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "backup/backup_messages.h"
 #include "common/format.h"
+#include "e2e/installation.h"
 #include "support/test_support.h"
 
 namespace brimora {
@@ -25,88 +26,9 @@ using ::testing::Not;
 using test::ReadFile;
 using test::WriteFile;
 
-// Every entry below `folder` with its contents ("/" for folders, the target for links).
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-  std::map<std::string, std::string> entries;
-  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string relative = fs::relative(it->path(), folder).string();
-    if (it->is_symlink()) {
-      entries[relative] = "-> " + fs::read_symlink(it->path()).string();
-    } else if (it->is_directory()) {
-      entries[relative] = "/";
-    } else {
-      entries[relative] = ReadFile(it->path().string());
-    }
-  }
-  return entries;
-}
-
-std::int64_t ModificationTime(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec : -1;
-}
-
-class BackupTest : public ::testing::Test {
- protected:
-  std::string Install() const { return root_ / "Brimora"; }
-  std::string Execute() const { return Install() + "/Execute"; }
-  std::string Settings() const { return root_ / "LornithData/Settings"; }
-  std::string Backup() const { return root_ / "backup"; }
-
-  // A small installation with every source of the backup layout.
-  void MakeInstallation(const std::string& extraSettings = "", bool ssl = true) {
-    for (const char* name : {"reports.xml", "BrimoraParams.xml", "BrimoraParams_A.xml", "BrimoraParams_B.xml",
-                             "XYNTService.ini", "ScheduledTasks.xml", "UserDefined.xml", "backup.xml",
-                             "MergeUploadConfig.txt", "units.dat", "config.drv", "ReportJobs.xml", "names.pmp",
-                             "users.dat", "users.xml", "PartDBConfig.xml", "PartsDBExporterConfig.xml",
-                             "utilization_h.txt", "utilization_h_2021.txt", "utilized_h.pkl", "UtilDevChans_X.txt",
-                             "WebReports/r1.html", "WebReports/sub/r2.html", "www/partsdb/index.html",
-                             "partsdb-changelogs/c1.log", "www/images/ParameterManager/a.png",
-                             "ParameterManager/images/b.png", "ssl/server.crt", "ssl/server.key", "other.exe"}) {
-      WriteFile(Execute() + "/" + name, std::string("contents of ") + name);
-    }
-    for (const char* name : {"CmdList.cfg", "GenericFileEditor.xml", "Users/u1/f.txt", "Users/u2/g h.txt",
-                             "Logs/BrimoraServerAccess.txt", "Logs/BrimoraServerAccess_Prev.txt", "Logs/old.log",
-                             "partsdb/db.dat", "Repository/FileStorage/doc.txt", "Repository/FileStorage/.svn/wc.db",
-                             "SubversionRepository/format", "SubversionRepository/db/current"}) {
-      WriteFile(Install() + "/" + name, std::string("contents of ") + name);
-    }
-    WriteFile(Install() + "/config.ini", "BrimoraSettingsFolder=../LornithData/Settings\n");
-    std::string xml = "<Settings>\n  <PartTrackerDatabasePath> " + Install() + "/partsdb </PartTrackerDatabasePath>\n";
-    if (ssl) {
-      xml += "  <SSLCertificatePath>" + Execute() + "/ssl/server.crt</SSLCertificatePath>\n"
-             "  <SSLKeyPath>" + Execute() + "/ssl/server.key</SSLKeyPath>\n  <EnableSSL>true</EnableSSL>\n";
-    }
-    if (extraSettings.find("RevisionControlURL") == std::string::npos) {
-      xml += "  <RevisionControlURL>file://" + Install() + "/SubversionRepository</RevisionControlURL>\n";
-    }
-    WriteFile(Settings() + "/Brimora.xml", xml + extraSettings + "</Settings>\n");
-    WriteFile(Settings() + "/TestSystems.xml", "<TestSystems/>");
-    WriteFile(Settings() + "/TestSystemGroups.xml", "<TestSystemGroups/>");
-    WriteFile(Settings() + "/partsdb-changelogs/s1.log", "settings change log");
-  }
-
-  test::ToolResult RunBackup(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> arguments = {"--installpath", Install(), "--backuppath", Backup()};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return test::RunTool(Execute(), arguments);
-  }
-
-  std::string BackupLog() const { return ReadFile(Install() + "/Logs/BackupLog.log"); }
-
-  // The messages of the backup log, without their time stamps, each with its line end.
-  std::vector<std::string> BackupLogMessages() const {
-    std::vector<std::string> messages;
-    for (const std::string& line : test::ReadLines(Install() + "/Logs/BackupLog.log")) {
-      messages.push_back(line.substr(line.find('\t') + 1) + "\n");
-    }
-    return messages;
-  }
-
-  std::string Line(const char* format) const { return Format(format, Backup()); }
-
-  test::TempFolder root_;
-};
+using test::BackupTest;
+using test::ModificationTime;
+using test::Snapshot;
 
 TEST_F(BackupTest, EveryEntryLandsWhereTheLayoutSays) {
   MakeInstallation();

@@ -1,5 +1,9 @@
 #include "support/test_support.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +52,51 @@ ToolResult RunTool(const std::string& workingFolder, const std::vector<std::stri
     result.exitCode = -1;
   }
   return result;
+}
+
+std::string WhyNoUnprivilegedRun() {
+  if (geteuid() != 0) return {};
+  std::string output;
+  if (!RunProcess("setpriv --version", output)) return "setpriv (util-linux) is needed to drop to another account";
+  return {};
+}
+
+void GiveToUnprivileged(const std::string& path) {
+  if (geteuid() != 0) return;
+  std::error_code ignored;
+  lchown(path.c_str(), kUnprivilegedId, kUnprivilegedId);
+  if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, ignored))) return;
+  for (auto it = std::filesystem::recursive_directory_iterator(path, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    lchown(it->path().c_str(), kUnprivilegedId, kUnprivilegedId);
+  }
+}
+
+ToolResult RunToolUnprivileged(const std::string& workingFolder, const std::vector<std::string>& arguments) {
+  if (geteuid() != 0) return RunTool(workingFolder, arguments);
+  const std::string id = std::to_string(kUnprivilegedId);
+  std::string commandLine = "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups " +
+                            QuoteArgument(BRIMORA_EXECUTABLE);
+  for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
+  ToolResult result;
+  if (!RunProcess(commandLine, result.output, &result.exitCode, workingFolder, 120, true, true)) {
+    result.exitCode = -1;
+  }
+  return result;
+}
+
+int RunForkedUnprivileged(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(kUnprivilegedId, kUnprivilegedId, kUnprivilegedId) != 0 ||
+                           setresuid(kUnprivilegedId, kUnprivilegedId, kUnprivilegedId) != 0)) {
+      _exit(99);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 }  // namespace brimora::test

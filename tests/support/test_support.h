@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: temporary folders, whole-file reads, and running the built tool.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,5 +33,25 @@ struct ToolResult {
 
 // Runs the built BrimoraUpgrade with the arguments in the given working folder.
 ToolResult RunTool(const std::string& workingFolder, const std::vector<std::string>& arguments);
+
+// The account that tests drop to when they need one without special rights.
+inline constexpr unsigned kUnprivilegedId = 65534;
+
+// Why a test that needs an unprivileged account cannot run here, or empty when it can: as root
+// the tests drop to kUnprivilegedId; any other account is unprivileged already.
+std::string WhyNoUnprivilegedRun();
+
+// Gives the tree at `path` (links themselves, never their targets) to kUnprivilegedId when the
+// tests run as root, so the unprivileged runs below may use it; does nothing otherwise.
+void GiveToUnprivileged(const std::string& path);
+
+// RunTool as kUnprivilegedId (through setpriv) when the tests run as root; as the current
+// account otherwise.
+ToolResult RunToolUnprivileged(const std::string& workingFolder, const std::vector<std::string>& arguments);
+
+// Runs `body` in a forked child as kUnprivilegedId (as the current account when not root) and
+// answers its exit code; 99 when the account could not be taken, -1 when the child did not
+// exit normally.
+int RunForkedUnprivileged(const std::function<int()>& body);
 
 }  // namespace brimora::test

@@ -1,0 +1,114 @@
+#pragma once
+// The layout of a backup folder: every entry a backup writes, where it comes from in the
+// installation, and what kind of thing it is. The backup steps take their names from this
+// table and the restore reads the backup folder through it, so the two can never disagree on
+// a name. Paths are relative to the backup folder and use "/".
+//
+// The table is constant; every function here may be called from any thread.
+
+#include <span>
+#include <string>
+
+namespace brimora {
+
+// The area folders directly in the backup folder.
+namespace layout {
+inline constexpr const char kSettings[] = "Settings";
+inline constexpr const char kDatabase[] = "Database";
+inline constexpr const char kParameterManager[] = "PMP";
+inline constexpr const char kParameterManagerImages[] = "PMP Images";
+inline constexpr const char kSecurity[] = "Security";
+inline constexpr const char kPartsTracker[] = "PartsTracker";
+inline constexpr const char kFileStorage[] = "Repository";
+inline constexpr const char kLogs[] = "Logs";
+}  // namespace layout
+
+// One entry of the layout.
+enum class LayoutItem {
+  // Settings
+  kReports,
+  kSettingsFile,
+  kTestSystems,
+  kTestSystemGroups,
+  kParameterFiles,  // BrimoraParams_*.xml
+  kParameters,      // BrimoraParams.xml
+  kServiceSettings,
+  kSslCertificate,
+  kSslKey,
+  kScheduledTasks,
+  kUserDefined,
+  kBackupSettings,
+  kGenericFileEditor,
+  kMergeUploadConfig,
+  kUnits,
+  kConfigDrv,
+  kReportJobs,
+  kUsers,
+  kUtilizationFiles,
+  kWebReports,
+  // Parameter Manager
+  kNames,
+  kImages,             // from Execute/www/images/ParameterManager
+  kParameterManagerImages,  // from Execute/ParameterManager/images, merged into the same entry
+  // Security
+  kCommandList,
+  kUsersData,
+  kUsersXml,
+  kServerAccess,
+  kServerAccessPrevious,
+  // Parts Tracker
+  kPartsDatabase,
+  kPartDbConfig,
+  kPartsDbExporterConfig,
+  kPartsWebPages,
+  kPartsChangeLogs,          // from Execute/partsdb-changelogs
+  kPartsSettingsChangeLogs,  // from the settings folder beside the installation, merged
+  // The rest
+  kFileStorage,
+  kSubversionRepository,
+  kLogFiles,
+};
+
+// Where an item's source lies in the installation.
+enum class LayoutBase {
+  kInstall,                // the install path
+  kExecute,                // <install>/Execute
+  kInstallLogs,            // <install>/Logs
+  kIniSettingsFolder,      // the settings folder that config.ini names
+  kSettingsFilePath,       // the server settings file, as found for the installation
+  kCertificatePath,        // the configured certificate file
+  kKeyPath,                // the configured key file
+  kPartsDatabasePath,      // the configured Parts Tracker database folder
+  kSettingsBeside,         // <install>/../LornithData/Settings
+  kRepositoryFolder,       // the Subversion repository folder named by the settings file
+};
+
+enum class LayoutKind {
+  kFile,             // one file
+  kFiles,            // every file matching the source name (a pattern), each under its own name
+  kUtilizationPatterns,  // the utilization data files (see CopyUtilizationFiles)
+  kTree,             // a folder with everything in it
+};
+
+struct LayoutEntry {
+  LayoutItem item;
+  // The entry in the backup folder; with underOwnName, the folder ("" for the backup folder
+  // itself) that receives the item under its source's own name (the SSL files, the files of a
+  // pattern, the Subversion repository).
+  const char* entry;
+  bool underOwnName;
+  LayoutBase base;
+  const char* source;  // relative to the base (a name pattern for kFiles); empty: the base itself
+  LayoutKind kind;
+  // A backup may lack it: a missing source is skipped, and a restore that does not find the
+  // entry skips it too. Only the FileStorage must be there for a restore.
+  bool optional;
+};
+
+// Every entry, in the order of the table.
+std::span<const LayoutEntry> BackupLayout();
+
+// The entry of one item.
+const LayoutEntry& Layout(LayoutItem item);
+
+}  // namespace brimora

@@ -1,0 +1,537 @@
+// Folders opened by descriptor, and the file copy that writes through them.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/posix_util.h"
+
+namespace brimora::platform {
+namespace {
+
+using posix::Retry;
+
+constexpr std::size_t kCopyBufferSize = 128 * 1024;
+constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+constexpr const char kTemporaryPrefix[] = ".brimora-partial-";
+constexpr int kNameAttempts = 100;
+
+// Unnamed files need O_TMPFILE support in the file system and /proc to give them a name. The
+// first file system that refuses one switches them off for the process: hidden names work
+// everywhere.
+std::atomic<bool> gUnnamedFilesWork{true};
+
+bool IsRoot() { return geteuid() == 0; }
+
+std::string ChildPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// A close error (NFS reports late write failures here) is a failed copy too.
+int CloseChecked(int fd) { return close(fd) == 0 || errno == EINTR ? 0 : errno; }
+
+int WriteAll(int fd, const char* data, std::size_t size, off_t* offset) {
+  while (size > 0) {
+    const ssize_t written = Retry([&] {
+      return offset != nullptr ? pwrite(fd, data, size, *offset) : write(fd, data, size);
+    });
+    if (written < 0) return errno;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    if (offset != nullptr) *offset += written;
+  }
+  return 0;
+}
+
+bool KernelCopyUnsupported(int error) {
+  return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL ||
+         error == EPERM || error == ETXTBSY;
+}
+
+// Copies from the current offsets to the end of `in`. copy_file_range lets the kernel (and
+// file systems that share extents) do the work; where it is not available between these two
+// files, the rest goes through a buffer.
+int CopyStream(int in, int out, std::uint64_t expectedSize) {
+  bool kernel = true;
+  bool first = true;
+  std::vector<char> buffer;
+  for (;;) {
+    if (kernel) {
+      const ssize_t copied =
+          Retry([&] { return copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0); });
+      if (copied > 0) {
+        first = false;
+        continue;
+      }
+      // Some pseudo files report no data to copy_file_range although read gives some.
+      if (copied == 0 && !(first && expectedSize > 0)) return 0;
+      if (copied < 0 && !KernelCopyUnsupported(errno)) return errno;
+      kernel = false;
+      buffer.resize(kCopyBufferSize);
+    }
+    const ssize_t got = Retry([&] { return read(in, buffer.data(), buffer.size()); });
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    if (const int rc = WriteAll(out, buffer.data(), static_cast<std::size_t>(got), nullptr); rc != 0) {
+      return rc;
+    }
+  }
+}
+
+// Copies the bytes [from, to) at the same offsets.
+int CopyRange(int in, int out, off_t from, off_t to) {
+  off_t inOffset = from;
+  off_t outOffset = from;
+  bool kernel = true;
+  std::vector<char> buffer;
+  while (inOffset < to) {
+    const std::size_t want = static_cast<std::size_t>(to - inOffset);
+    if (kernel) {
+      const ssize_t copied = Retry([&] {
+        return copy_file_range(in, &inOffset, out, &outOffset, std::min(want, kKernelCopyChunk), 0);
+      });
+      if (copied > 0) continue;
+      if (copied == 0) return 0;  // the file shrank meanwhile
+      if (!KernelCopyUnsupported(errno)) return errno;
+      kernel = false;
+      buffer.resize(kCopyBufferSize);
+    }
+    const ssize_t got =
+        Retry([&] { return pread(in, buffer.data(), std::min(want, buffer.size()), inOffset); });
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    inOffset += got;
+    if (const int rc = WriteAll(out, buffer.data(), static_cast<std::size_t>(got), &outOffset); rc != 0) {
+      return rc;
+    }
+  }
+  return 0;
+}
+
+// A file with fewer blocks than its size has holes. Only its data ranges are copied and the
+// size is set at the end, so the holes stay holes (as `cp` does) and a sparse file does not
+// grow to its full size in the copy.
+int CopySparse(int in, int out, const struct stat& info) {
+  const off_t size = info.st_size;
+  off_t position = 0;
+  while (position < size) {
+    const off_t data = lseek(in, position, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // only a hole is left
+      if (errno == EINVAL || errno == EOPNOTSUPP) {
+        return CopyRange(in, out, position, size);
+      }
+      return errno;
+    }
+    off_t hole = lseek(in, data, SEEK_HOLE);
+    if (hole < 0 || hole > size) hole = size;
+    if (const int rc = CopyRange(in, out, data, hole); rc != 0) return rc;
+    position = hole;
+  }
+  return ftruncate(out, size) == 0 ? 0 : errno;
+}
+
+int CopyContents(int in, int out, const struct stat& info) {
+  constexpr off_t kBlockUnit = 512;
+  const bool sparse = info.st_size > 0 && info.st_blocks * kBlockUnit < info.st_size;
+  return sparse ? CopySparse(in, out, info)
+                : CopyStream(in, out, static_cast<std::uint64_t>(info.st_size));
+}
+
+// Owner first: chown clears set-user-id bits, which the following chmod restores. An owner
+// that cannot be set (a file system without owners) does not fail the copy.
+int ApplyFileAttributes(int fd, const struct stat& source) {
+  if (IsRoot()) (void)fchown(fd, source.st_uid, source.st_gid);
+  if (fchmod(fd, source.st_mode & 07777) != 0) return errno;
+  const struct timespec times[2] = {source.st_atim, source.st_mtim};
+  if (futimens(fd, times) != 0) return errno;
+  return 0;
+}
+
+int ReadLinkAt(int folder, const std::string& name, std::uint64_t sizeHint, std::string* target) {
+  std::vector<char> buffer(std::max<std::uint64_t>(sizeHint, 63) + 1);
+  for (;;) {
+    const ssize_t length = readlinkat(folder, name.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return errno;
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      target->assign(buffer.data(), static_cast<std::size_t>(length));
+      return 0;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// Runs `make` with new hidden names until one is free; sets *name.
+template <typename Make>
+int WithTemporaryName(std::string* name, Make make) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string hex;
+    if (const int rc = posix::RandomHex(&hex); rc != 0) return rc;
+    *name = kTemporaryPrefix + hex;
+    if (make(*name) == 0) return 0;
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+// An unnamed file in `folder`, or -1 with errno set when the file system makes none.
+int OpenUnnamedFile(int folder) {
+  // The name is given through /proc, so without /proc an unnamed file could never be named.
+  static const bool procMounted = access("/proc/self/fd", X_OK) == 0;
+  if (!procMounted || !gUnnamedFilesWork.load(std::memory_order_relaxed)) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  const int fd = Retry([&] { return openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600); });
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)) {
+    gUnnamedFilesWork.store(false, std::memory_order_relaxed);
+  }
+  return fd;
+}
+
+}  // namespace
+
+// ---- Folder ----
+
+Folder::~Folder() {
+  if (fd_ >= 0) close(fd_);
+}
+
+Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    path_ = std::move(other.path_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+// A folder that may be entered but not listed (execute without read permission) still opens:
+// its entries can be reached by name, and only listing it fails.
+int Folder::Open(const std::string& path, bool followLink) {
+  const int nofollow = followLink ? 0 : O_NOFOLLOW;
+  int fd = Retry([&] { return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | nofollow); });
+  if (fd < 0 && errno == EACCES) {
+    fd = Retry([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | nofollow); });
+  }
+  if (fd < 0) return errno;
+  *this = Folder();
+  fd_ = fd;
+  path_ = path;
+  return 0;
+}
+
+int Folder::OpenChild(const std::string& name, Folder* child) const {
+  constexpr int kFlags = O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | kFlags); });
+  if (fd < 0 && errno == EACCES) {
+    fd = Retry([&] { return openat(fd_, name.c_str(), O_PATH | kFlags); });
+  }
+  if (fd < 0) {
+    const int rc = errno;
+    // O_NOFOLLOW reports a link as ELOOP, O_PATH as ENOTDIR: a link is always ELOOP here.
+    struct stat info {};
+    if (rc == ENOTDIR && fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(info.st_mode)) {
+      return ELOOP;
+    }
+    return rc;
+  }
+  *child = Folder();
+  child->fd_ = fd;
+  child->path_ = ChildPath(path_, name);
+  return 0;
+}
+
+int Folder::Describe(FileInfo* info) const {
+  struct stat st {};
+  if (fstat(fd_, &st) != 0) return errno;
+  *info = posix::InfoOf(st);
+  return 0;
+}
+
+int Folder::DescribeChild(const std::string& name, FileInfo* info) const {
+  struct stat st {};
+  if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  *info = posix::InfoOf(st);
+  return 0;
+}
+
+int Folder::List(std::vector<FolderEntry>* entries) const {
+  entries->clear();
+  // A descriptor of its own: reading a folder moves its position, and the folder's own
+  // descriptor may be one that cannot be read at all (opened for reaching entries only).
+  const int fd = Retry([&] { return openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return errno;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    const int rc = errno;
+    close(fd);
+    return rc;
+  }
+  int rc = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      rc = errno;
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    EntryKind kind = EntryKind::kOther;
+    switch (entry->d_type) {
+      case DT_REG: kind = EntryKind::kFile; break;
+      case DT_DIR: kind = EntryKind::kFolder; break;
+      case DT_LNK: kind = EntryKind::kLink; break;
+      case DT_UNKNOWN: {
+        // Some file systems do not record kinds in their folders. An entry that cannot be
+        // examined fails the listing: dropping it would lose it without a word.
+        struct stat info {};
+        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+          rc = errno;
+          break;
+        }
+        kind = posix::KindOf(info.st_mode);
+        break;
+      }
+      default: kind = EntryKind::kOther; break;
+    }
+    if (rc != 0) break;
+    entries->push_back({name, kind});
+  }
+  closedir(dir);
+  if (rc != 0) {
+    entries->clear();
+    return rc;
+  }
+  std::sort(entries->begin(), entries->end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return 0;
+}
+
+int Folder::CreateChild(const std::string& name, std::uint32_t mode) const {
+  return mkdirat(fd_, name.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int Folder::RemoveChild(const std::string& name, bool folder) const {
+  return unlinkat(fd_, name.c_str(), folder ? AT_REMOVEDIR : 0) == 0 ? 0 : errno;
+}
+
+int Folder::SetChildMode(const std::string& name, std::uint32_t mode) const {
+  return fchmodat(fd_, name.c_str(), mode, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+// A folder opened for reaching entries only takes no fchmod; its /proc name leads to the very
+// object the descriptor holds, never along a path that could have changed.
+int Folder::SetMode(std::uint32_t mode) const {
+  if (fchmod(fd_, mode) == 0) return 0;
+  if (errno != EBADF) return errno;
+  return chmod(DescriptorPath(fd_).c_str(), mode) == 0 ? 0 : errno;
+}
+
+int Folder::ApplyAttributes(const FileInfo& info) const {
+  if (IsRoot()) (void)fchownat(fd_, "", info.owner, info.group, AT_EMPTY_PATH);
+  if (const int rc = SetMode(info.mode); rc != 0) return rc;
+  const struct timespec times[2] = {{info.accessed.seconds, info.accessed.nanoseconds},
+                                    {info.modified.seconds, info.modified.nanoseconds}};
+  if (futimens(fd_, times) == 0) return 0;
+  if (errno != EBADF) return errno;
+  return utimensat(AT_FDCWD, DescriptorPath(fd_).c_str(), times, 0) == 0 ? 0 : errno;
+}
+
+// ---- PendingFile ----
+
+PendingFile::~PendingFile() { Discard(); }
+
+void PendingFile::Discard() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  if (!temporaryName_.empty() && folder_ != nullptr) unlinkat(folder_->fd_, temporaryName_.c_str(), 0);
+  temporaryName_.clear();
+  folder_ = nullptr;
+}
+
+int PendingFile::Place(const std::string& name, bool replace) {
+  if (folder_ == nullptr) return EINVAL;
+  const int folder = folder_->fd_;
+  if (fd_ >= 0) {
+    // Linking an unnamed file never replaces anything: a taken name gives EEXIST.
+    const std::string self = DescriptorPath(fd_);
+    if (linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      Discard();
+      return 0;
+    }
+    if (errno != EEXIST || !replace) return errno;
+    std::string hidden;
+    if (const int rc = WithTemporaryName(&hidden, [&](const std::string& candidate) {
+          return linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW);
+        });
+        rc != 0) {
+      return rc;
+    }
+    close(fd_);
+    fd_ = -1;
+    temporaryName_ = hidden;
+  }
+  if (replace) {
+    if (renameat(folder, temporaryName_.c_str(), folder, name.c_str()) != 0) return errno;
+  } else if (renameat2(folder, temporaryName_.c_str(), folder, name.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the no-replace rename: a hard link is just as exclusive.
+    if (linkat(folder, temporaryName_.c_str(), folder, name.c_str(), 0) != 0) return errno;
+    unlinkat(folder, temporaryName_.c_str(), 0);
+  }
+  temporaryName_.clear();
+  folder_ = nullptr;
+  return 0;
+}
+
+// ---- Copies ----
+
+namespace {
+
+int CopyLinkToPending(int fromFd, const std::string& name, const struct stat& info, int toFd,
+                      std::string* temporaryName) {
+  std::string target;
+  if (const int rc = ReadLinkAt(fromFd, name, static_cast<std::uint64_t>(info.st_size), &target); rc != 0) {
+    return rc;
+  }
+  if (const int rc = WithTemporaryName(temporaryName, [&](const std::string& candidate) {
+        return symlinkat(target.c_str(), toFd, candidate.c_str());
+      });
+      rc != 0) {
+    return rc;
+  }
+  if (IsRoot()) (void)fchownat(toFd, temporaryName->c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
+  // Link times are kept where the file system allows; a link's target matters, not its times.
+  const struct timespec times[2] = {info.st_atim, info.st_mtim};
+  (void)utimensat(toFd, temporaryName->c_str(), times, AT_SYMLINK_NOFOLLOW);
+  return 0;
+}
+
+}  // namespace
+
+int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
+                  PendingFile* pending, bool* skipped) {
+  pending->Discard();
+  *skipped = false;
+  struct stat info {};
+  if (fstatat(from.fd_, name.c_str(), &info, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISLNK(info.st_mode)) {
+    std::string hidden;
+    if (const int rc = CopyLinkToPending(from.fd_, name, info, to.fd_, &hidden); rc != 0) return rc;
+    pending->folder_ = &to;
+    pending->temporaryName_ = hidden;
+    return 0;
+  }
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) {
+    *skipped = true;
+    return 0;
+  }
+
+  // O_NONBLOCK: should the file have become a FIFO since it was examined, opening it must not
+  // wait for a writer. O_NOFOLLOW: nor may it have become a link.
+  const int nofollow = followLink ? 0 : O_NOFOLLOW;
+  const int in = Retry([&] {
+    return openat(from.fd_, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | nofollow);
+  });
+  if (in < 0) return errno;
+  if (fstat(in, &info) != 0) {
+    const int rc = errno;
+    close(in);
+    return rc;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    close(in);
+    *skipped = true;
+    return 0;
+  }
+
+  std::string hidden;
+  int out = OpenUnnamedFile(to.fd_);
+  if (out < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+    const int rc = errno;
+    close(in);
+    return rc;
+  }
+  if (out < 0) {
+    const int rc = WithTemporaryName(&hidden, [&](const std::string& candidate) {
+      out = Retry([&] {
+        return openat(to.fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                      0600);
+      });
+      return out < 0 ? -1 : 0;
+    });
+    if (rc != 0) {
+      close(in);
+      return rc;
+    }
+  }
+
+  int rc = CopyContents(in, out, info);
+  if (rc == 0) rc = ApplyFileAttributes(out, info);
+  close(in);
+  if (!hidden.empty()) {
+    if (const int closed = CloseChecked(out); rc == 0) rc = closed;
+    if (rc != 0) {
+      unlinkat(to.fd_, hidden.c_str(), 0);
+      return rc;
+    }
+    pending->folder_ = &to;
+    pending->temporaryName_ = hidden;
+    return 0;
+  }
+  if (rc != 0) {
+    close(out);
+    return rc;
+  }
+  pending->folder_ = &to;
+  pending->fd_ = out;
+  return 0;
+}
+
+int CopyOneFile(const std::string& source, const std::string& destination, bool failIfExists,
+                SourceLink link, bool* skipped) {
+  const auto split = [](const std::string& path, std::string* folder, std::string* name) {
+    const std::size_t slash = path.rfind('/');
+    *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+  };
+  std::string sourceFolder, sourceName, destinationFolder, destinationName;
+  split(source, &sourceFolder, &sourceName);
+  split(destination, &destinationFolder, &destinationName);
+  if (sourceName.empty() || destinationName.empty()) return EISDIR;
+
+  Folder from;
+  if (const int rc = from.Open(sourceFolder, true); rc != 0) return rc;
+  Folder to;
+  if (const int rc = to.Open(destinationFolder, true); rc != 0) return rc;
+  PendingFile pending;
+  bool special = false;
+  if (const int rc = CopyToPending(from, sourceName, link == SourceLink::kFollow, to, &pending, &special); rc != 0) {
+    return rc;
+  }
+  if (skipped != nullptr) *skipped = special;
+  if (special) return 0;
+  return pending.Place(destinationName, !failIfExists);
+}
+
+}  // namespace brimora::platform

@@ -1,0 +1,52 @@
+#pragma once
+// A small installation with every source of the backup layout, in a temporary folder of its own,
+// and the helpers that run the built tool on it and read what it wrote.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "support/test_support.h"
+
+namespace brimora::test {
+
+// Every entry below `folder` with its contents ("/" for folders, the target for links).
+std::map<std::string, std::string> Snapshot(const std::string& folder);
+
+// Modification time in nanoseconds, -1 when the path cannot be examined.
+std::int64_t ModificationTime(const std::string& path);
+
+class TestInstallation {
+ public:
+  const std::string& Root() const { return root_.Path(); }
+  std::string Install() const { return root_ / "Brimora"; }
+  std::string Execute() const { return Install() + "/Execute"; }
+  std::string Settings() const { return root_ / "LornithData/Settings"; }
+  std::string Backup() const { return root_ / "backup"; }
+
+  // Writes the installation. extraSettings goes into the settings file; without a
+  // RevisionControlURL in it, the repository is "<install>/SubversionRepository".
+  void MakeInstallation(const std::string& extraSettings = "", bool ssl = true);
+
+  // Runs a backup of the installation into Backup() (or `backup`) from the Execute folder.
+  ToolResult RunBackup(const std::vector<std::string>& extra = {}, bool unprivileged = false);
+  ToolResult RunBackupInto(const std::string& backup, const std::vector<std::string>& extra = {});
+
+  std::string BackupLog() const { return ReadFile(Install() + "/Logs/BackupLog.log"); }
+  std::string TraceLog() const { return ReadFile(Install() + "/Logs/BrimoraUpgradeLog.txt"); }
+  // The messages of the backup log, without their time stamps, each with its line end.
+  std::vector<std::string> BackupLogMessages() const;
+  // A message of the backup log whose only "%s" is the backup folder.
+  std::string Line(const char* format) const { return Format(format, Backup()); }
+
+ protected:
+  TempFolder root_;
+};
+
+class BackupTest : public ::testing::Test, public TestInstallation {};
+
+}  // namespace brimora::test
