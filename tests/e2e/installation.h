@@ -26,6 +26,8 @@ class TestInstallation {
   std::string Install() const { return root_ / "Brimora"; }
   std::string Execute() const { return Install() + "/Execute"; }
   std::string Settings() const { return root_ / "LornithData/Settings"; }
+  // The same folder as the tool names it: beside the installation, as config.ini says.
+  std::string SettingsAsNamed() const { return Install() + "/../LornithData/Settings"; }
   std::string Backup() const { return root_ / "backup"; }
 
   // Writes the installation. extraSettings goes into the settings file; without a

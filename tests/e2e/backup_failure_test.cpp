@@ -1,0 +1,345 @@
+// Every source of every area of the backup blocked in turn: the run writes the area's error
+// line, ends with exit code 2, and still saves every other area whole. The runs are made by an
+// account without special rights (as root the tests drop to one), so that a file or folder
+// without read permission really cannot be read.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backup/backup.h"
+#include "backup/backup_layout.h"
+#include "backup/backup_messages.h"
+#include "backup/configuration.h"
+#include "common/format.h"
+#include "e2e/installation.h"
+#include "support/test_support.h"
+
+namespace brimora {
+namespace {
+
+namespace fs = std::filesystem;
+using enum LayoutItem;
+using test::ReadFile;
+using test::Snapshot;
+using test::WriteFile;
+
+constexpr int kDenied = EACCES;
+const std::string kDeniedText = "Permission denied";
+const std::string kNotAFolderText = "Not a directory";
+
+bool IsLogWrittenByTheRun(const std::string& name) {
+  return name.find("BackupLog") != std::string::npos || name.find("BrimoraUpgrade") != std::string::npos;
+}
+
+// Checks that one entry of the layout was saved whole from its source.
+void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry) {
+  const std::string source = backup.SourcePath(entry);
+  const std::string copy = backup.EntryPath(backupFolder, entry);
+  SCOPED_TRACE(copy);
+  switch (entry.kind) {
+    case LayoutKind::kFile:
+      ASSERT_TRUE(fs::is_regular_file(copy));
+      EXPECT_EQ(ReadFile(copy), ReadFile(source));
+      break;
+    case LayoutKind::kFiles:
+    case LayoutKind::kUtilizationPatterns: {
+      const std::vector<std::string> names =
+          entry.kind == LayoutKind::kFiles
+              ? std::vector<std::string>{"BrimoraParams_A.xml", "BrimoraParams_B.xml"}
+              : std::vector<std::string>{"utilization_h.txt", "utilization_h_2021.txt", "utilized_h.pkl",
+                                         "UtilDevChans_X.txt"};
+      for (const std::string& name : names) {
+        EXPECT_EQ(ReadFile(copy + "/" + name), ReadFile(backup.installPath + "/Execute/" + name)) << name;
+      }
+      break;
+    }
+    case LayoutKind::kTree: {
+      // Merged areas hold more than one source; every entry of this one must be there.
+      const auto saved = Snapshot(copy);
+      for (const auto& [name, contents] : Snapshot(source)) {
+        if (IsLogWrittenByTheRun(name)) continue;
+        const auto found = saved.find(name);
+        EXPECT_TRUE(found != saved.end() && found->second == contents) << name;
+      }
+      break;
+    }
+  }
+}
+
+struct Blocked {
+  const char* what;
+  std::function<void(const test::TestInstallation&)> block;
+  // The lines the run must write, each a whole message of the backup log.
+  std::function<std::vector<std::string>(const test::TestInstallation&)> lines;
+  std::set<LayoutItem> lost;  // the items that may be missing from the backup
+};
+
+void Deny(const std::string& path) { ASSERT_EQ(chmod(path.c_str(), 0), 0) << path; }
+
+// A file where the backup must create one of its folders.
+void Take(const test::TestInstallation& installation, const char* entry) {
+  WriteFile(installation.Backup() + "/" + entry, "in the way");
+}
+
+std::string Detail(const std::string& backup, const std::string& path, const std::string& why) {
+  return Format(messages::kCopyFailedAt, backup, "\"" + path + "\": " + why);
+}
+
+const std::set<LayoutItem> kSettingsItems = {kReports, kSettingsFile, kTestSystems, kTestSystemGroups, kParameterFiles,
+                                             kParameters, kServiceSettings, kSslCertificate, kSslKey, kScheduledTasks,
+                                             kUserDefined, kBackupSettings, kGenericFileEditor, kMergeUploadConfig,
+                                             kUnits, kConfigDrv, kReportJobs, kUsers, kUtilizationFiles, kWebReports};
+const std::set<LayoutItem> kSecurityItems = {kCommandList, kUsersData, kUsersXml, kServerAccess, kServerAccessPrevious};
+const std::set<LayoutItem> kPartsItems = {kPartsDatabase, kPartDbConfig, kPartsDbExporterConfig, kPartsWebPages,
+                                          kPartsChangeLogs, kPartsSettingsChangeLogs};
+
+// A file that cannot be read, for the steps that report it with the shared file line.
+Blocked UnreadableFile(const char* what, std::string (test::TestInstallation::*base)() const, const char* name,
+                       const char* entry, LayoutItem item) {
+  return {what,
+          [=](const test::TestInstallation& i) { Deny((i.*base)() + "/" + name); },
+          [=](const test::TestInstallation& i) {
+            return std::vector<std::string>{Format(messages::kFileNotBackedUp, i.Backup(), (i.*base)() + "/" + name,
+                                                   i.Backup() + "/" + entry, kDenied)};
+          },
+          {item}};
+}
+
+std::vector<Blocked> Table() {
+  using I = test::TestInstallation;
+  return {
+      {"the Settings folder is taken", [](const I& i) { Take(i, "Settings"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kConfigurationFolderNotCreated, i.Backup(), i.Backup() + "/Settings")};
+       },
+       kSettingsItems},
+      UnreadableFile("reports.xml", &I::Execute, "reports.xml", "Settings/reports.xml", kReports),
+      UnreadableFile("TestSystems.xml", &I::SettingsAsNamed, "TestSystems.xml", "Settings/TestSystems.xml", kTestSystems),
+      UnreadableFile("a parameter file", &I::Execute, "BrimoraParams_A.xml", "Settings/BrimoraParams_A.xml",
+                     kParameterFiles),
+      UnreadableFile("the certificate", &I::Execute, "ssl/server.crt", "Settings/server.crt", kSslCertificate),
+      {"Execute can be entered but not listed", [](const I& i) { ASSERT_EQ(chmod(i.Execute().c_str(), 0311), 0); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kFolderNotListed, i.Backup(), i.Execute(), kDenied),
+             Format(messages::kUtilizationFolderNotListed, "Backup", i.Execute() + "/", i.Execute() + "/", kDenied)};
+       },
+       {kParameterFiles, kUtilizationFiles}},
+      {"the Users folder", [](const I& i) { Deny(i.Install() + "/Users"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.Install() + "/Users", kDeniedText),
+                                         Format(messages::kFolderNotBackedUp, i.Backup(), i.Install() + "/Users",
+                                                i.Backup() + "/Settings/Users", kDenied)};
+       },
+       {kUsers}},
+      {"a utilization file", [](const I& i) { Deny(i.Execute() + "/utilized_h.pkl"); },
+       [](const I& i) {
+         return std::vector<std::string>{Format(messages::kUtilizationFileNotCopied, "Backup", i.Execute() + "/",
+                                                i.Execute() + "/utilized_h.pkl",
+                                                i.Backup() + "/Settings/utilized_h.pkl", kDenied)};
+       },
+       {kUtilizationFiles}},
+      {"the WebReports folder", [](const I& i) { Deny(i.Execute() + "/WebReports"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.Execute() + "/WebReports", kDeniedText),
+                                         Format(messages::kFolderNotBackedUp, i.Backup(), i.Execute() + "/WebReports",
+                                                i.Backup() + "/Settings/Execute/WebReports", kDenied)};
+       },
+       {kWebReports}},
+      {"the PMP folder is taken", [](const I& i) { Take(i, "PMP"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kParameterManagerFolderNotCreated, i.Backup(), i.Backup() + "/PMP")};
+       },
+       {kNames}},
+      UnreadableFile("names.pmp", &I::Execute, "names.pmp", "PMP/names.pmp", kNames),
+      {"the PMP Images folder is taken", [](const I& i) { Take(i, "PMP Images"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kImagesFolderNotCreated, i.Backup(), i.Backup() + "/PMP Images")};
+       },
+       {kImages, kParameterManagerImages}},
+      {"an image folder", [](const I& i) { Deny(i.Execute() + "/www/images/ParameterManager"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Detail(i.Backup(), i.Execute() + "/www/images/ParameterManager", kDeniedText),
+             Format(messages::kImagesFailed, i.Backup())};
+       },
+       {kImages, kParameterManagerImages}},
+      {"an image folder brings a link where the other needs a folder",
+       [](const I& i) {
+         WriteFile(i.Root() + "/outside/flow.png", "outside");
+         fs::create_directory_symlink(i.Root() + "/outside", i.Execute() + "/www/images/ParameterManager/icons");
+         WriteFile(i.Execute() + "/ParameterManager/images/icons/flow.png", "image");
+       },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kCopyFailedAt, i.Backup(),
+                    "\"" + i.Backup() + "/PMP Images/icons\" is a symbolic link where a folder is needed; it is not followed"),
+             Format(messages::kImagesFailed, i.Backup())};
+       },
+       {kImages, kParameterManagerImages}},
+      {"the Security folder is taken", [](const I& i) { Take(i, "Security"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kSecurityFolderNotCreated, i.Backup(), i.Backup() + "/Security")};
+       },
+       kSecurityItems},
+      UnreadableFile("users.dat", &I::Execute, "users.dat", "Security/users.dat", kUsersData),
+      {"the server access log",
+       [](const I& i) { Deny(i.Install() + "/Logs/BrimoraServerAccess.txt"); },
+       [](const I& i) {
+         return std::vector<std::string>{Format(messages::kFileNotBackedUp, i.Backup(),
+                                                i.Install() + "/Logs/BrimoraServerAccess.txt",
+                                                i.Backup() + "/Security/BrimoraServerAccess.txt", kDenied)};
+       },
+       {kServerAccess, kLogFiles}},
+      {"the PartsTracker folder is taken", [](const I& i) { Take(i, "PartsTracker"); },
+       [](const I& i) {
+         const std::string b = i.Backup(), p = b + "/PartsTracker";
+         return std::vector<std::string>{
+             Format(messages::kPartsTrackerFolderNotCreated, b, p),
+             Detail(b, p + "/partsdb", kNotAFolderText),
+             Format(messages::kPartsDatabaseFailed, b),
+             Format(messages::kPartsTrackerFileFailed, b, i.Execute() + "/PartDBConfig.xml"),
+             Format(messages::kPartTrackerFileFailed, b, i.Execute() + "/PartsDBExporterConfig.xml"),
+             Detail(b, p + "/www-partsdb", kNotAFolderText),
+             Detail(b, p + "/partsdb-changelogs", kNotAFolderText),
+             Format(messages::kPartsChangeFilesFailed, b)};
+       },
+       kPartsItems},
+      {"the parts database", [](const I& i) { Deny(i.Install() + "/partsdb"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.Install() + "/partsdb", kDeniedText),
+                                         Format(messages::kPartsDatabaseFailed, i.Backup())};
+       },
+       {kPartsDatabase}},
+      {"PartDBConfig.xml", [](const I& i) { Deny(i.Execute() + "/PartDBConfig.xml"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kPartsTrackerFileFailed, i.Backup(), i.Execute() + "/PartDBConfig.xml")};
+       },
+       {kPartDbConfig}},
+      {"PartsDBExporterConfig.xml", [](const I& i) { Deny(i.Execute() + "/PartsDBExporterConfig.xml"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kPartTrackerFileFailed, i.Backup(), i.Execute() + "/PartsDBExporterConfig.xml")};
+       },
+       {kPartsDbExporterConfig}},
+      {"the parts web pages", [](const I& i) { Deny(i.Execute() + "/www/partsdb"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.Execute() + "/www/partsdb", kDeniedText),
+                                         Format(messages::kPartsChangeFilesFailed, i.Backup())};
+       },
+       {kPartsWebPages}},
+      {"the change logs", [](const I& i) { Deny(i.Execute() + "/partsdb-changelogs"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.Execute() + "/partsdb-changelogs", kDeniedText),
+                                         Format(messages::kPartsChangeFilesFailed, i.Backup())};
+       },
+       {kPartsChangeLogs}},
+      {"the settings change logs", [](const I& i) { Deny(i.Settings() + "/partsdb-changelogs"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.SettingsAsNamed() + "/partsdb-changelogs", kDeniedText),
+                                         Format(messages::kPartsChangeFilesFailed, i.Backup())};
+       },
+       {kPartsSettingsChangeLogs}},
+      {"the Repository folder is taken", [](const I& i) { Take(i, "Repository"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Detail(i.Backup(), i.Backup() + "/Repository", kNotAFolderText),
+             Format(messages::kDataFilesNotCopied, i.Backup(), i.Install() + "/Repository", i.Backup(), kNotAFolderText),
+             Format(messages::kFileStorageFailed, i.Backup())};
+       },
+       {kFileStorage, kSubversionRepository}},
+      {"a document", [](const I& i) { Deny(i.Install() + "/Repository/FileStorage/doc.txt"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Detail(i.Backup(), i.Install() + "/Repository/FileStorage/doc.txt", kDeniedText),
+             Format(messages::kDataFilesNotCopied, i.Backup(), i.Install() + "/Repository", i.Backup(), kDeniedText),
+             Format(messages::kFileStorageFailed, i.Backup())};
+       },
+       {kFileStorage, kSubversionRepository}},
+      {"the Subversion repository", [](const I& i) { Deny(i.Install() + "/SubversionRepository/db"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Detail(i.Backup(), i.Install() + "/SubversionRepository/db", kDeniedText),
+             Format(messages::kDataFilesNotCopied, i.Backup(), i.Install() + "/SubversionRepository", i.Backup(),
+                    kDeniedText),
+             Format(messages::kSubversionFailed, i.Backup())};
+       },
+       {kSubversionRepository}},
+      {"the Logs folder is taken", [](const I& i) { Take(i, "Logs"); },
+       [](const I& i) {
+         return std::vector<std::string>{Format(messages::kLogFolderNotCreated, i.Backup(), i.Backup() + "/Logs"),
+                                         Detail(i.Backup(), i.Backup() + "/Logs", kNotAFolderText),
+                                         Format(messages::kLogFilesFailed, i.Backup())};
+       },
+       {kLogFiles}},
+      {"a log file", [](const I& i) { Deny(i.Install() + "/Logs/old.log"); },
+       [](const I& i) {
+         return std::vector<std::string>{Detail(i.Backup(), i.Install() + "/Logs/old.log", kDeniedText),
+                                         Format(messages::kLogFilesFailed, i.Backup())};
+       },
+       {kLogFiles}},
+  };
+}
+
+TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  for (const Blocked& row : Table()) {
+    SCOPED_TRACE(row.what);
+    test::TestInstallation installation;
+    installation.MakeInstallation();
+    fs::create_directories(installation.Backup());
+    row.block(installation);
+    test::GiveToUnprivileged(installation.Root());  // keeps the modes the block set
+
+    const test::ToolResult result = installation.RunBackup({}, /*unprivileged=*/true);
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    const std::vector<std::string> messages = installation.BackupLogMessages();
+    for (const std::string& line : row.lines(installation)) {
+      EXPECT_THAT(messages, ::testing::Contains(line));
+    }
+    EXPECT_THAT(result.output, ::testing::HasSubstr("Error backing up to the backup path: " + installation.Backup()));
+
+    // Every area that was not blocked is complete.
+    const std::unique_ptr<CBackup> backup = LoadConfiguration(installation.Install(), installation.Backup());
+    ASSERT_NE(backup, nullptr);
+    for (const LayoutEntry& entry : BackupLayout()) {
+      if (!row.lost.contains(entry.item)) ExpectSaved(*backup, installation.Backup(), entry);
+    }
+  }
+}
+
+// Nothing blocked: the backup holds every entry of the layout, and nothing else.
+TEST(BackupFailures, AnUnblockedBackupHoldsExactlyTheLayout) {
+  test::TestInstallation installation;
+  installation.MakeInstallation();
+  const test::ToolResult result = installation.RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output << installation.BackupLog();
+  const std::unique_ptr<CBackup> backup = LoadConfiguration(installation.Install(), installation.Backup());
+  ASSERT_NE(backup, nullptr);
+  std::set<std::string> top;
+  for (const LayoutEntry& entry : BackupLayout()) {
+    ExpectSaved(*backup, installation.Backup(), entry);
+    const std::string path = fs::relative(backup->EntryPath(installation.Backup(), entry), installation.Backup()).string();
+    top.insert(path.substr(0, path.find('/')));
+  }
+  std::set<std::string> present;
+  for (const auto& item : fs::directory_iterator(installation.Backup())) present.insert(item.path().filename().string());
+  EXPECT_EQ(present, top);
+}
+
+}  // namespace
+}  // namespace brimora
