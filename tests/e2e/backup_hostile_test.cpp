@@ -175,5 +175,25 @@ TEST_F(BackupTest, SampleInstallationBackedUpIntoItselfEndsWithOneCopy) {
   EXPECT_FALSE(fs::exists(copy + "/FileStorage/bk"));
 }
 
+// A name with line breaks is still one line of the log, and a log file replaced by a link is
+// never written through.
+TEST_F(BackupTest, NamesCannotForgeLogLinesAndLogLinksAreNotFollowed) {
+  MakeInstallation();
+  const std::string name = "x\nssh-ed25519 AAAA attacker\n";
+  ASSERT_EQ(mkfifo((Install() + "/Repository/FileStorage/" + name).c_str(), 0600), 0);
+  WriteFile(root_ / "victim", "untouched");
+  fs::create_directories(Install() + "/Logs");
+  fs::create_symlink(root_ / "victim", Install() + "/Logs/BackupLog.log");
+  const test::ToolResult result = RunBackup();
+  ASSERT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_EQ(ReadFile(root_ / "victim"), "untouched");
+  const std::string trace = TraceLog();
+  EXPECT_THAT(trace, HasSubstr("/FileStorage/x\\nssh-ed25519 AAAA attacker\\n\" is a socket, FIFO or device"));
+  for (const std::string& line : test::ReadLines(Install() + "/Logs/BrimoraUpgradeLog.txt")) {
+    EXPECT_THAT(line, ::testing::ContainsRegex("^(\\*\\* |[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} )")) << line;
+  }
+  EXPECT_FALSE(fs::exists(Backup() + "/Repository/FileStorage/" + name));
+}
+
 }  // namespace
 }  // namespace brimora
