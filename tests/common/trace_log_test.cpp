@@ -166,6 +166,10 @@ TEST_F(TraceLogTest, ControlCharactersInMessagesAreEscapedSoEveryMessageIsOneLin
   WriteLogText(1, "\n");
   WriteLogText(1, "/installpath: <path> of the root Brimora directory (e.g., C:\\QXR\\Brimora)\n");
   WriteLog(999, "retained\t%s", "tab");
+  // A login id comes from a client as well.
+  SetCurrentThreadLoginText("loginid:eve\nforged");
+  WriteLog(1, "served");
+  SetCurrentThreadLoginText("");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), errorLine + "\n") << "the echo is escaped";
   ShutdownTraceLog();
 
@@ -176,7 +180,8 @@ TEST_F(TraceLogTest, ControlCharactersInMessagesAreEscapedSoEveryMessageIsOneLin
                 MainLine(1, "") + "\n" +
                 MainLine(1, "/installpath: <path> of the root Brimora directory (e.g., "
                             "C:\\QXR\\Brimora)") +
-                "\n" + MainLine(1, "retained\\ttab") + "\n");
+                "\n" + MainLine(1, "retained\\ttab") + "\n" +
+                "Wed Jan 02 02:03:55 1980\teve\\nforged\t1 - served\n");
   EXPECT_EQ(Read(kErrors), std::string(kSpacedStartup) + "\n" + LogLine(errorLine) + "\n");
 }
 
