@@ -7,6 +7,7 @@
 #include "common/time_text.h"
 #include "common/trace_log.h"
 #include "platform/clock.h"
+#include "platform/open_file.h"
 
 namespace brimora {
 namespace {
@@ -35,6 +36,14 @@ void Rotate(const std::string& path) {
   std::filesystem::rename(std::filesystem::path(path), previous, error);
 }
 
+// The message, already cut, as exactly one line: a line end at its very end is kept as the
+// line's end, every other control byte is escaped, and a missing line end is added. Escaping
+// after the cut means the cut never falls inside an escape.
+std::string OneLine(std::string_view message) {
+  if (message.ends_with('\n')) message.remove_suffix(1);
+  return EscapeControlCharacters(message) + '\n';
+}
+
 }  // namespace
 
 CBackupLog::CBackupLog() : lock_(kLockName) {}
@@ -50,10 +59,10 @@ void CBackupLog::Close() {
 }
 
 // Opens path_ for appending. A file that is new or still empty gets the byte-order mark first,
-// so the mark stands only at the very start of each generation.
+// so the mark stands only at the very start of each generation. Only a regular file is opened:
+// a link or FIFO planted at the path counts as a file that cannot be opened.
 bool CBackupLog::OpenForAppend() {
-  file_ = std::fopen(path_.c_str(), "ab");
-  if (file_ == nullptr) return false;
+  if (platform::OpenFileStream(path_, platform::OpenMode::kAppend, &file_) != 0) return false;
   if (std::fseek(file_, 0, SEEK_END) == 0 && std::ftell(file_) == 0) {
     std::fputs(kByteOrderMark, file_);
     std::fflush(file_);
@@ -76,15 +85,15 @@ std::string CBackupLog::Path() {
 bool CBackupLog::WriteText(unsigned level, std::string_view message) {
   FailsafeLockGuard guard(lock_);
   const std::string time = CtimeText(platform::LocalTimeNow());
+  // Cut before escaping: the limit is on the message, and the escapes are made whole after it.
   message = LeftCodePoints(message, kMaxMessageLength);
 
   if (file_ == nullptr) {
-    WriteLogText(level, message);
+    WriteLogText(level, message);  // the trace log escapes it in the same way
     return true;
   }
 
-  std::string line = time + '\t' + std::string(message);
-  if (line.back() != '\n') line += '\n';
+  const std::string line = time + '\t' + OneLine(message);
 
   // Closing first puts everything written so far on disk, so the size below is complete.
   Close();

@@ -3,8 +3,11 @@
 // previous generation ("<folder>/<title>_prev.<ext>") that bounds its size.
 //
 // Each line is the local time ("Wed Jan 02 02:03:55 1980"), a tab and the message, ended by "\n".
-// A new (or empty) file starts with a UTF-8 byte-order mark. While no file is open, messages go
-// to the trace log at their level instead, so none is lost.
+// A message is always exactly one line: control bytes inside it are written as escapes (see
+// EscapeControlCharacters), so text such as a file name cannot add lines of its own. A new (or
+// empty) file starts with a UTF-8 byte-order mark. The log is only ever written to a regular
+// file at its path, never through a symbolic link. While no file is open, messages go to the
+// trace log at their level instead, so none is lost.
 //
 // Thread safety: every member may be called from any thread; all of them serialise on the
 // object's own lock. The object must outlive every call.
@@ -34,13 +37,16 @@ class CBackupLog {
   CBackupLog& operator=(const CBackupLog&) = delete;
 
   // Closes any open file and opens path (bytes, relative paths against the working folder) for
-  // appending, creating it when missing. Answers whether a file is open afterwards.
+  // appending, creating it when missing. Answers whether a file is open afterwards; a link,
+  // FIFO or anything else but a regular file at the path leaves none open.
   bool Open(const std::string& path);
 
-  // Writes one line with the message (cut to kMaxMessageLength characters, "\n" added unless it
-  // ends with one). Without an open file the message goes to the trace log at level and the
-  // answer is true. Answers false when the file could not be reopened (later lines then go to
-  // the trace log) or the line could not be written.
+  // Writes one line with the message: cut to kMaxMessageLength characters, then its control
+  // bytes escaped but for a "\n" at its very end, which ends the line ("\n" added when
+  // missing). The file is reopened for every line, never through a link. Without an open file
+  // the message goes to the trace log at level and the answer is true. Answers false when the
+  // file could not be reopened (later lines then go to the trace log) or the line could not be
+  // written.
   bool WriteText(unsigned level, std::string_view message);
 
   // printf-style: Write(1, "Backup %s - Backing up Configuration Files.\n", folder).

@@ -112,6 +112,29 @@ std::string_view LeftCodePoints(std::string_view text, std::size_t count) {
   return text.substr(0, i);
 }
 
+std::string EscapeControlCharacters(std::string_view text) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      escaped.push_back(c);
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else {
+      escaped += "\\x";
+      escaped.push_back(kHexDigits[byte >> 4]);
+      escaped.push_back(kHexDigits[byte & 0x0F]);
+    }
+  }
+  return escaped;
+}
+
 bool FromUtf8(std::string_view utf8, std::string& text) {
   text.clear();
   const std::size_t end = utf8.find('\0');

@@ -57,6 +57,14 @@ std::size_t CountCodePoints(std::string_view text);
 // a UTF-8 sequence.
 std::string_view LeftCodePoints(std::string_view text, std::size_t count);
 
+// The text with every control byte (0x00 to 0x1F and 0x7F) written as a visible escape, so
+// that text from outside, such as a file name, cannot start a line of its own in a log. Line
+// feed, carriage return and tab become a backslash followed by "n", "r" or "t"; every other
+// control byte a backslash, "x" and two upper-case hex digits (ESC gives \x1B). All other
+// bytes, backslashes and UTF-8 sequences included, stay as they are, so a text without
+// control bytes comes back unchanged.
+std::string EscapeControlCharacters(std::string_view text);
+
 // Appends to `list` every piece of `text` between occurrences of `separator`, empty pieces
 // included (a leading separator gives an empty first piece, a trailing one an empty last
 // piece), and returns the number appended. An empty text or an empty separator appends

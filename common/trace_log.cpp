@@ -15,6 +15,8 @@
 
 #include "common/strings.h"
 #include "common/time_text.h"
+#include "platform/files.h"
+#include "platform/open_file.h"
 
 namespace brimora {
 namespace {
@@ -97,10 +99,14 @@ platform::LocalTime Now() {
   return clock ? clock() : platform::LocalTimeNow();
 }
 
+// The message as exactly one line. It is cut before it is escaped, so the cut can never fall
+// inside an escape; escaping may make the line longer than the cut (at most four bytes per
+// control byte). A line end at the very end of the cut message is the line's own end; every
+// other control byte is escaped, and a missing line end is added.
 std::string PrepareMessage(std::string_view message) {
-  std::string text(LeftCodePoints(message, kMaxMessageCodePoints));
-  if (text.empty() || text.back() != '\n') text.push_back('\n');
-  return text;
+  message = LeftCodePoints(message, kMaxMessageCodePoints);
+  if (message.ends_with('\n')) message.remove_suffix(1);
+  return EscapeControlCharacters(message) + '\n';
 }
 
 void WriteText(std::FILE* file, const std::string& text) {
@@ -123,7 +129,8 @@ void PrintNotice(const char* text) {
 }
 
 std::string LogPrefix(const platform::LocalTime& now) {
-  std::string login = CurrentLoginId();
+  // A login id is text from a client, so it is escaped as messages are.
+  const std::string login = EscapeControlCharacters(CurrentLoginId());
   return CtimeText(now) + "\t" + (login.empty() ? std::string("System") : login);
 }
 
@@ -145,21 +152,39 @@ unsigned ShownLevel(unsigned level) {
   return std::min(kMaxShownLevel, 1u + static_cast<unsigned>(std::countr_zero(level)));
 }
 
-// Renames with replacement; between file systems, copies and removes the source instead.
+// Renames with replacement; a rename moves a link itself, never what it points to. Between
+// file systems only a regular file is moved, by copying and removing it, and the copy replaces
+// a link at `to` rather than writing through it.
 bool MoveReplacing(const std::string& from, const std::string& to) {
   std::error_code error;
   fs::rename(from, to, error);
   if (!error) return true;
   if (error != std::errc::cross_device_link) return false;
-  if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return false;
-  return fs::remove(from, error);
+  platform::FileInfo info;
+  if (platform::GetFileInfo(from, false, &info) != 0 || info.kind != platform::EntryKind::kFile) {
+    return false;
+  }
+  bool skipped = false;
+  if (platform::CopyOneFile(from, to, false, &skipped) != 0 || skipped) return false;
+  return platform::RemoveFile(from) == 0;
+}
+
+// Null when the file cannot be opened, also when a link, FIFO or anything else but a regular
+// file stands at the path: the log never writes through a link planted in its folder.
+std::FILE* OpenLogFile(const std::string& path, platform::OpenMode mode) {
+  std::FILE* file = nullptr;
+  if (platform::OpenFileStream(path, mode, &file) != 0) return nullptr;
+  // The write position is the file's size, which the rotation check reads with ftell.
+  if (mode == platform::OpenMode::kAppend) std::fseek(file, 0, SEEK_END);
+  return file;
 }
 
 std::FILE* OpenAppending(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "a");
-  // The write position is the file's size, which the rotation check reads with ftell.
-  if (file != nullptr) std::fseek(file, 0, SEEK_END);
-  return file;
+  return OpenLogFile(path, platform::OpenMode::kAppend);
+}
+
+std::FILE* OpenTruncating(const std::string& path) {
+  return OpenLogFile(path, platform::OpenMode::kTruncate);
 }
 
 void CloseFile(LogFile& file) {
@@ -184,7 +209,7 @@ void CheckLogFile(LogFile& file, int& dayMarker) {
         moved = MoveReplacing(file.path, file.previousPath);
         if (!moved) std::this_thread::sleep_for(kMovePause);
       }
-      file.handle = moved ? std::fopen(file.path.c_str(), "w") : OpenAppending(file.path);
+      file.handle = moved ? OpenTruncating(file.path) : OpenAppending(file.path);
       rotated = true;
       oldContents = moved ? file.previousPath : file.path;
       callback = state.callback;
@@ -262,10 +287,12 @@ void InitTraceLog(const std::string& applicationName, bool housekeeping,
     if (state.main.handle == nullptr) PrintNotice(kCannotOpenMain);
 
     if (callback) callback(state.errors.path);
-    if (fs::exists(state.errors.path, error)) {
+    // Whatever stands at the path is moved aside, a link or dangling link included (the link
+    // itself, not its target), so the new file can be created in its place.
+    if (fs::exists(fs::symlink_status(state.errors.path, error))) {
       MoveReplacing(state.errors.path, state.errors.previousPath);
     }
-    state.errors.handle = std::fopen(state.errors.path.c_str(), "w");
+    state.errors.handle = OpenTruncating(state.errors.path);
     if (state.errors.handle == nullptr) PrintNotice(kCannotOpenErrors);
 
     state.access.handle = OpenAppending(state.access.path);

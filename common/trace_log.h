@@ -2,7 +2,8 @@
 // The process-wide trace log: "../Logs/<name>Log.txt" (everything), "<name>Errors.txt" (level-0
 // messages of this run; the previous run's file is kept as "<name>Errors_prev.txt") and
 // "<name>Access.txt", all relative to the working folder at start-up. A housekeeping thread
-// rotates files above 1 MiB and writes day headers.
+// rotates files above 1 MiB and writes day headers. Only regular files are opened: a symbolic
+// link, FIFO or other file at a log's path counts as a file that cannot be opened.
 //
 // Thread safety: every function may be called from any thread at any time.
 
@@ -35,9 +36,12 @@ void SetLogLevel(std::uint32_t mask);
 
 // Writes one already formatted message. Levels: 0 error, 1 normal, 2 detail, 8 transfer
 // errors, 999 retained (shown as level 1 and written again at the top of every rotated file).
-// Messages are cut to 4,997 code points (never inside a UTF-8 sequence) and end with a newline.
-// Level-0 messages are also echoed to standard error; while the log is not active every
-// message that passes the level mask goes to standard error instead.
+// Messages are cut to 4,997 code points (never inside a UTF-8 sequence), then written as
+// exactly one line: a newline at the very end of the cut message ends the line (one is added
+// when missing), and every other control byte is written as an escape (see
+// EscapeControlCharacters). Level-0 messages are also echoed to standard error; while the log
+// is not active every message that passes the level mask goes to standard error instead. The
+// echoes are escaped in the same way.
 void WriteLogText(unsigned level, std::string_view message);
 
 // printf-style: WriteLog(0, "Error backing up to the backup path: %s\n", path).

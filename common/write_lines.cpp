@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/strings.h"
+#include "platform/open_file.h"
 
 namespace brimora {
 namespace {
@@ -15,18 +16,19 @@ bool WriteText(std::FILE* file, const std::string& text) {
 }  // namespace
 
 bool WriteLinesToFile(const std::string& path, const std::vector<std::string>& lines,
-                      bool endWithNewline, bool rawMode, int* error) {
+                      bool endWithNewline, [[maybe_unused]] bool rawMode, int* error) {
   int firstError = 0;
   const auto fail = [&] {
     if (firstError == 0) firstError = errno != 0 ? errno : EIO;
   };
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), rawMode ? "wb" : "w");
-  if (file == nullptr) {
-    fail();
-    if (error != nullptr) *error = firstError;
+  // Binary and text mode are the same here, so rawMode changes nothing.
+  std::FILE* file = nullptr;
+  if (const int openError = platform::OpenFileStream(path, platform::OpenMode::kTruncate, &file);
+      openError != 0) {
+    if (error != nullptr) *error = openError;
     return false;
   }
+  errno = 0;
   bool ok = true;
   for (std::size_t i = 0; ok && i < lines.size(); ++i) {
     ok = WriteText(file, ToAnsi(lines[i]));

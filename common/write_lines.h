@@ -14,6 +14,9 @@ namespace brimora {
 // ends with one (an empty list then writes a single "\n"). `rawMode` asks for a binary write,
 // which on this system is the same as a text write. Line bytes are written unchanged.
 //
+// Only a regular file is written: a symbolic link at `path` (ELOOP), a folder (EISDIR) or a
+// FIFO, socket or device (ENXIO) is refused without being followed, truncated or waited on.
+//
 // Returns true only when the file was opened, every byte written and the file closed without
 // error (a full disk shows at the final flush). On failure whatever was written stays, and
 // *error (when given) holds the system error code of the first failure.

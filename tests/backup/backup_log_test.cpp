@@ -1,5 +1,10 @@
 #include "backup/backup_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -20,6 +25,12 @@ using test::ReadFile;
 constexpr char kBom[] = "\xEF\xBB\xBF";
 // Every line is the time ("Wed Jan 02 02:03:55 1980"), a tab, the message and "\n".
 constexpr std::uintmax_t kFrame = 24 + 1 + 1;
+
+std::string Repeat(const std::string& text, std::size_t count) {
+  std::string repeated;
+  for (std::size_t i = 0; i < count; ++i) repeated += text;
+  return repeated;
+}
 
 // A temporary folder with "Execute" as working folder (the trace log writes to "../Logs"), and
 // the trace log started so that lines sent to it can be read back.
@@ -82,6 +93,77 @@ TEST_F(BackupLogTest, LinesCarryTimeTabAndOneLineEnd) {
                                                   twoByte.substr(0, 2 * 8189)}));
 }
 
+TEST_F(BackupLogTest, ControlCharactersAreEscapedSoEveryMessageIsOneLine) {
+  const std::string a8188(8188, 'a');
+  const std::pair<std::string, std::string> cases[] = {  // message, line written
+      {"Backup - \"/srv/docs/x\nssh-ed25519 AAAA attacker\n\" is a FIFO\n",
+       "Backup - \"/srv/docs/x\\nssh-ed25519 AAAA attacker\\n\" is a FIFO"},
+      {std::string("a\rb\tc\x1b[2J\x7f\0d", 12), "a\\rb\\tc\\x1B[2J\\x7F\\x00d"},
+      {"two line ends\n\n", "two line ends\\n"},
+      {"\n", ""},
+      {"C:\\QXR\\Brimora", "C:\\QXR\\Brimora"},
+      // The cut comes first and the escapes after it, so an escape is never cut in two.
+      {a8188 + "\x1b[31m", a8188 + "\\x1B"},
+      {std::string(8190, '\x01'), Repeat("\\x01", 8189)},
+      {a8188 + "\nzz", a8188},
+  };
+  CBackupLog log;
+  ASSERT_TRUE(log.Open(path_.string()));
+  std::vector<std::string> expected;
+  for (const auto& [message, written] : cases) {
+    EXPECT_TRUE(log.WriteText(1, message));
+    expected.push_back(written);
+  }
+  EXPECT_EQ(Messages(), expected);
+  const std::string text = ReadFile(path_);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::ssize(cases))
+      << "one line end per message";
+}
+
+TEST_F(BackupLogTest, LinkOrFifoInPlaceOfTheLogIsNeverWritten) {
+  const fs::path target = folder_ / "root-owned.txt";
+  test::WriteFile(target, "precious\n");
+  CBackupLog log;
+
+  // A link at the path when the log is opened: no file, so the lines go to the trace log.
+  fs::create_symlink(target, path_);
+  EXPECT_FALSE(log.Open(path_.string()));
+  EXPECT_TRUE(log.WriteText(1, "to the trace log while\nlinked"));
+  fs::remove(path_);
+  fs::create_symlink(folder_ / "never-created.txt", path_);
+  EXPECT_FALSE(log.Open(path_.string()));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ / "never-created.txt")));
+
+  // A link planted after the open: the reopen for the next line refuses it.
+  fs::remove(path_);
+  ASSERT_TRUE(log.Open(path_.string()));
+  EXPECT_TRUE(log.WriteText(1, "first line"));
+  fs::rename(path_, folder_ / "moved.log");
+  fs::create_symlink(target, path_);
+  EXPECT_FALSE(log.WriteText(1, "lost line"));
+  testing::internal::CaptureStderr();  // the level-0 echo
+  EXPECT_TRUE(log.WriteText(0, "to the trace log after the link"));
+  testing::internal::GetCapturedStderr();
+
+  // A FIFO, without and with a reader: refused at once.
+  fs::remove(path_);
+  ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+  EXPECT_FALSE(log.Open(path_.string()));
+  const int reader = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_FALSE(log.Open(path_.string()));
+  char byte;
+  EXPECT_EQ(read(reader, &byte, 1), 0) << "nothing reached the FIFO's reader";
+  close(reader);
+
+  EXPECT_EQ(ReadFile(target), "precious\n");
+  ShutdownTraceLog();
+  const std::string trace = ReadFile(folder_ / "Logs" / "BackupLogTestLog.txt");
+  EXPECT_NE(trace.find("to the trace log while\\nlinked\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("to the trace log after the link"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("lost line"), std::string::npos) << trace;
+}
+
 TEST_F(BackupLogTest, RotatesWhenBytesPlusLineCharactersExceedTheLimit) {
   const std::string e4 = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 4 characters, 8 bytes
   const struct {
@@ -96,6 +178,8 @@ TEST_F(BackupLogTest, RotatesWhenBytesPlusLineCharactersExceedTheLimit) {
       {e4, kFrame + 4, false, kFrame + 8},      // characters count, not bytes
       {e4, kFrame + 3, true, kFrame + 8},
       {std::string(20000, 'z'), kFrame + 8189, false, kFrame + 8189},  // the cut line counts
+      {"a\tb", kFrame + 4, false, kFrame + 4},  // the line as written, with its escape, counts
+      {"a\tb", kFrame + 3, true, kFrame + 4},
   };
   for (const auto& c : cases) {
     const std::string name = c.message.substr(0, 8) + " room " + std::to_string(c.room);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,36 @@ TEST(Strings, UrlEncode) {
       {std::string("a\0b", 3), "a%00b"},
   };
   for (const auto& c : cases) EXPECT_EQ(UrlEncode(c.text), c.encoded) << "text '" << c.text << "'";
+}
+
+TEST(Strings, EscapeControlCharactersLeavesNoLineBreakOrTerminalControl) {
+  const struct {
+    std::string text, escaped;
+  } cases[] = {
+      {"x\nssh-ed25519 AAAA attacker\n", "x\\nssh-ed25519 AAAA attacker\\n"},
+      {"a\r\n\tb", "a\\r\\n\\tb"},
+      {"\x1b[31mred\x7f", "\\x1B[31mred\\x7F"},
+      {std::string("\0\x01\x0b\x0c\x1f", 5), "\\x00\\x01\\x0B\\x0C\\x1F"},
+      {"C:\\QXR\\Brimora \\n", "C:\\QXR\\Brimora \\n"},  // backslashes stay as they are
+      {" ~\xC3\xA9\xE2\x80\xA8\xC2\x85\xFF", " ~\xC3\xA9\xE2\x80\xA8\xC2\x85\xFF"},  // not bytes
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EscapeControlCharacters(c.text), c.escaped) << testing::PrintToString(c.text);
+  }
+  // Every byte value: the controls come out as printable escapes, all others as themselves.
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string text(1, static_cast<char>(byte));
+    const std::string escaped = EscapeControlCharacters(text);
+    if (byte >= 0x20 && byte != 0x7F) {
+      EXPECT_EQ(escaped, text) << byte;
+    } else {
+      EXPECT_EQ(escaped.front(), '\\') << byte;
+      EXPECT_TRUE(std::all_of(escaped.begin() + 1, escaped.end(),
+                              [](char c) { return c > 0x20 && c < 0x7F; }))
+          << byte;
+    }
+  }
 }
 
 TEST(Strings, FromUtf8) {

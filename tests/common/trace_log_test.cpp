@@ -1,5 +1,9 @@
 #include "common/trace_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "support/test_support.h"
 
 namespace brimora {
@@ -15,6 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
+
+std::string Repeat(const std::string& text, std::size_t count) {
+  std::string repeated;
+  for (std::size_t i = 0; i < count; ++i) repeated += text;
+  return repeated;
+}
 
 constexpr char kApp[] = "Test";
 constexpr char kMainLog[] = "TestLog.txt";
@@ -126,6 +137,12 @@ TEST_F(TraceLogTest, LongMessagesAreCutAtWholeCharacters) {
       {a4996 + "\xF0\x9F\x98\x80\xF0\x9F\x98\x80", a4996 + "\xF0\x9F\x98\x80"},
       {a4996 + "\xFF\xFE", a4996 + "\xFF"},  // invalid bytes count one each
       {"", ""},
+      // The cut comes first and the escapes after it, so an escape is never cut in two and the
+      // line may grow past the limit; a line end that the cut leaves last ends the line.
+      {a4996 + "\x1b[31m", a4996 + "\\x1B"},
+      {std::string(4997, '\x01') + "\n", Repeat("\\x01", 4997)},
+      {std::string(4998, '\t'), Repeat("\\t", 4997)},
+      {a4996 + "\nzz", a4996},
   };
   InitTraceLog(kApp, false);
   for (const auto& [message, written] : cases) WriteLogText(1, message);
@@ -134,6 +151,142 @@ TEST_F(TraceLogTest, LongMessagesAreCutAtWholeCharacters) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(lines[i + 1], MainLine(1, cases[i].second)) << "case " << i;
   }
+}
+
+TEST_F(TraceLogTest, ControlCharactersInMessagesAreEscapedSoEveryMessageIsOneLine) {
+  const std::string fifoName = "/srv/docs/x\nssh-ed25519 AAAA attacker\n";
+  const std::string fifoLine = "INFO: CopyFile - \"/srv/docs/x\\nssh-ed25519 AAAA attacker\\n\" is "
+                               "a socket, FIFO or device, not a file. Skipping...";
+  const std::string errorLine = "ERROR: copy of a\\rb\\tc\\x1B[2J\\x7F\\x00 failed";
+  InitTraceLog(kApp, false);
+  testing::internal::CaptureStderr();
+  WriteLog(1, platform::kSpecialFileSkipped, fifoName);
+  WriteLog(0, "ERROR: copy of %s failed\n", std::string("a\rb\tc\x1b[2J\x7f\0", 11));
+  WriteLogText(1, "two line ends\n\n");
+  WriteLogText(1, "\n");
+  WriteLogText(1, "/installpath: <path> of the root Brimora directory (e.g., C:\\QXR\\Brimora)\n");
+  WriteLog(999, "retained\t%s", "tab");
+  // A login id comes from a client as well.
+  SetCurrentThreadLoginText("loginid:eve\nforged");
+  WriteLog(1, "served");
+  SetCurrentThreadLoginText("");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), errorLine + "\n") << "the echo is escaped";
+  ShutdownTraceLog();
+
+  // Compared as a whole text, so a stray line end or carriage return would show.
+  EXPECT_EQ(Read(kMainLog),
+            std::string(kStartup) + "\n" + MainLine(1, fifoLine) + "\n" +
+                MainLine(0, errorLine) + "\n" + MainLine(1, "two line ends\\n") + "\n" +
+                MainLine(1, "") + "\n" +
+                MainLine(1, "/installpath: <path> of the root Brimora directory (e.g., "
+                            "C:\\QXR\\Brimora)") +
+                "\n" + MainLine(1, "retained\\ttab") + "\n" +
+                "Wed Jan 02 02:03:55 1980\teve\\nforged\t1 - served\n");
+  EXPECT_EQ(Read(kErrors), std::string(kSpacedStartup) + "\n" + LogLine(errorLine) + "\n");
+}
+
+TEST_F(TraceLogTest, LinkInPlaceOfALogFileIsNeverWrittenThrough) {
+  const struct {
+    const char* file;
+    const char* notice;
+  } cases[] = {
+      {kMainLog, "Cannot open trace log file\n"},
+      {kErrors, "Cannot open critical error log file\n"},
+      {kAccess, "Cannot open access log file\n"},
+  };
+  const std::string target = root_ / "root-owned.txt";
+  for (const auto& c : cases) {
+    for (const bool dangling : {false, true}) {
+      SCOPED_TRACE(std::string(c.file) + (dangling ? " dangling" : ""));
+      fs::remove_all(root_ / "Logs");
+      fs::remove(target);
+      // A folder that cannot be replaced keeps the errors file from being moved aside.
+      fs::create_directories(LogPath(kErrorsPrev) + "/blocker");
+      if (!dangling) test::WriteFile(target, "precious\n");
+      fs::create_symlink(target, LogPath(c.file));
+
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      InitTraceLog(kApp, false);
+      WriteLog(0, "an error");
+      WriteLog(1, "a message");
+      RunTraceLogHousekeepingForTesting();
+      ShutdownTraceLog();
+      testing::internal::GetCapturedStderr();
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), c.notice);
+
+      EXPECT_TRUE(fs::is_symlink(LogPath(c.file)));
+      if (dangling) {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << "created through the link";
+      } else {
+        EXPECT_EQ(test::ReadFile(target), "precious\n");
+      }
+    }
+  }
+}
+
+TEST_F(TraceLogTest, LinksAreMovedAsideAsLinks) {
+  const std::string target = root_ / "root-owned.txt";
+  test::WriteFile(target, "precious\n");
+  // The errors file of the last run is moved aside at start-up: a link there moves as a link.
+  fs::create_directories(root_ / "Logs");
+  fs::create_symlink(target, LogPath(kErrors));
+  // A full main log that a link replaces while it is open: rotation moves the link aside.
+  test::WriteFile(LogPath(kMainLog), std::string(1048577, 'x'));
+  InitTraceLog(kApp, false);
+  fs::remove(LogPath(kMainLog));
+  fs::create_symlink(target, LogPath(kMainLog));
+  RunTraceLogHousekeepingForTesting();
+  testing::internal::CaptureStderr();
+  WriteLog(0, "an error");
+  ShutdownTraceLog();
+  testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(test::ReadFile(target), "precious\n");
+  EXPECT_TRUE(fs::is_symlink(LogPath(kErrorsPrev)));
+  EXPECT_TRUE(fs::is_symlink(LogPath(kMainPrev)));
+  EXPECT_EQ(LinesOf(kErrors), (Lines{kSpacedStartup, LogLine("an error")}));
+  EXPECT_EQ(LinesOf(kMainLog), (Lines{kSpacedStartup, MainLine(0, "an error")}));
+}
+
+TEST_F(TraceLogTest, RotationDoesNotReopenThroughALinkPlantedMeanwhile) {
+  const std::string target = root_ / "root-owned.txt";
+  test::WriteFile(target, "precious\n");
+  fs::create_directories(LogPath(kMainPrev) + "/blocker");  // the move fails: reopen to append
+  test::WriteFile(LogPath(kMainLog), std::string(1048577, 'x'));
+  testing::internal::CaptureStdout();
+  InitTraceLog(kApp, false);
+  fs::remove(LogPath(kMainLog));
+  fs::create_symlink(target, LogPath(kMainLog));
+  RunTraceLogHousekeepingForTesting();
+  testing::internal::CaptureStderr();
+  WriteLog(1, "after the rotation");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "after the rotation\n");
+  ShutdownTraceLog();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open trace log file\n");
+  EXPECT_EQ(test::ReadFile(target), "precious\n");
+}
+
+TEST_F(TraceLogTest, FifoInPlaceOfALogFileNeitherBlocksNorIsWritten) {
+  fs::create_directories(LogPath(kErrorsPrev) + "/blocker");
+  for (const char* file : {kMainLog, kErrors, kAccess}) {
+    ASSERT_EQ(mkfifo(LogPath(file).c_str(), 0600), 0) << file;
+  }
+  // One FIFO has a reader, so opening it for writing would succeed at once.
+  const int reader = open(LogPath(kMainLog).c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  InitTraceLog(kApp, false);
+  WriteLog(0, "an error");
+  ShutdownTraceLog();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Cannot open trace log file\nCannot open critical error log file\n"
+            "Cannot open access log file\n");
+  char byte;
+  EXPECT_EQ(read(reader, &byte, 1), 0) << "nothing reached the FIFO's reader";
+  close(reader);
 }
 
 TEST_F(TraceLogTest, ErrorsFileOfPreviousRunIsKeptAndMainLogGrows) {

@@ -1,7 +1,14 @@
 #include "common/write_lines.h"
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -40,16 +47,67 @@ TEST(WriteLinesTest, ContentsForEveryFlag) {
   }
 }
 
-TEST(WriteLinesTest, FailuresAreReported) {
+TEST(WriteLinesTest, RefusesWhatIsNotARegularFileWithoutFollowingOrBlocking) {
   const test::TempFolder dir;
-  EXPECT_FALSE(WriteLinesToFile(dir / "missing/out.txt", {"x"}, false, false));
+  const std::string target = dir / "root-owned.txt";
+  test::WriteFile(target, "precious\n");
+  fs::create_symlink(target, dir / "linked.txt");
+  fs::create_symlink(dir / "never-created.txt", dir / "dangling.txt");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir / "read-fifo").c_str(), 0600), 0);
+  // A FIFO somebody is reading opens without waiting and must still be refused.
+  const int reader = open((dir / "read-fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+
+  const struct {
+    std::string path;
+    int error;
+  } cases[] = {
+      {dir / "linked.txt", ELOOP},         {dir / "dangling.txt", ELOOP},
+      {dir / "fifo", ENXIO},               {dir / "read-fifo", ENXIO},
+      {dir.Path(), EISDIR},                {dir / "missing/out.txt", ENOENT},
+      {"/dev/null", ENXIO},
+  };
+  for (const auto& c : cases) {
+    for (const bool raw : {false, true}) {
+      SCOPED_TRACE(c.path + (raw ? " raw" : ""));
+      int error = 0;
+      EXPECT_FALSE(WriteLinesToFile(c.path, {"/srv/Settings/Brimora.xml"}, true, raw, &error));
+      EXPECT_EQ(error, c.error);
+    }
+  }
+  char byte;
+  EXPECT_EQ(read(reader, &byte, 1), 0) << "nothing reached the FIFO's reader";
+  close(reader);
+  EXPECT_EQ(test::ReadFile(target), "precious\n");
+  EXPECT_TRUE(fs::is_symlink(dir / "linked.txt"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "never-created.txt")));
   EXPECT_FALSE(fs::exists(dir / "missing"));
-  EXPECT_FALSE(WriteLinesToFile(dir.Path(), {"x"}, false, false));
-  // A full disk shows only when the buffer is flushed at the close.
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
-  EXPECT_FALSE(WriteLinesToFile("/dev/full", {"x"}, false, false));
-  EXPECT_FALSE(WriteLinesToFile("/dev/full", {}, true, true));
-  EXPECT_FALSE(WriteLinesToFile("/dev/full", {std::string(1 << 20, 'x'), "y"}, true, false));
+}
+
+TEST(WriteLinesTest, NewFileHasTheUsualModeAndAFullDiskIsReported) {
+  const test::TempFolder dir;
+  const mode_t saved = umask(027);
+  EXPECT_TRUE(WriteLinesToFile(dir / "new.txt", {"x"}, false, false));
+  umask(saved);
+  EXPECT_EQ(fs::status(dir / "new.txt").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const std::string small = dir / "small";
+  fs::create_directory(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount tmpfs here: " << std::strerror(errno);
+  }
+  int error = 0;
+  EXPECT_FALSE(WriteLinesToFile(small + "/big.txt", {"x", std::string(1 << 20, 'y')}, true,
+                                false, &error));
+  EXPECT_EQ(error, ENOSPC);
+  // A line that fits the buffer meets the full disk only when it is flushed at the close.
+  error = 0;
+  EXPECT_FALSE(WriteLinesToFile(small + "/small.txt", {"x"}, false, false, &error));
+  EXPECT_EQ(error, ENOSPC);
+  umount2(small.c_str(), MNT_DETACH);
 }
 
 }  // namespace
