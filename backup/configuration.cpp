@@ -1,8 +1,7 @@
 #include "backup/configuration.h"
 
-#include <filesystem>
 #include <string_view>
-#include <system_error>
+#include <utility>
 
 #include "common/settings_folder.h"
 #include "common/format.h"
@@ -20,6 +19,25 @@ constexpr char kPartsDatabaseFormat[] = "%s/partsdb";
 
 }  // namespace
 
+ConfigurationValues ReadConfigurationValues(const XmlDocument& settings,
+                                            const std::string& installPath) {
+  ConfigurationValues values;
+  // Always beside the installation, whatever config.ini names as the settings folder.
+  values.settingsFolder = Format(kSettingsFolderFormat, installPath);
+
+  std::string partsDatabase;
+  ReadXmlText(settings, "//PartTrackerDatabasePath", partsDatabase);
+  values.partsTrackerDatabasePath = std::string(Trim(partsDatabase));
+  if (values.partsTrackerDatabasePath.empty()) {
+    values.partsTrackerDatabasePath = Format(kPartsDatabaseFormat, installPath);
+  }
+
+  ReadXmlText(settings, "//SSLCertificatePath", values.sslCertificatePath);
+  ReadXmlText(settings, "//SSLKeyPath", values.sslKeyPath);
+  values.sslEnabled = ReadXmlFlag(settings, "//EnableSSL", false);
+  return values;
+}
+
 std::unique_ptr<CBackup> LoadConfiguration(const std::string& installPath,
                                            const std::string& backupPath) {
   XmlDocument settings;
@@ -27,25 +45,11 @@ std::unique_ptr<CBackup> LoadConfiguration(const std::string& installPath,
     WriteLog(0, kConfigurationUnreadable);
     return nullptr;
   }
-
-  // Always beside the installation, whatever config.ini names as the settings folder.
-  std::string settingsFolder = Format(kSettingsFolderFormat, installPath);
-
-  std::string partsDatabase;
-  ReadXmlText(settings, "//PartTrackerDatabasePath", partsDatabase);
-  partsDatabase = std::string(Trim(partsDatabase));
-  if (partsDatabase.empty()) partsDatabase = Format(kPartsDatabaseFormat, installPath);
-
-  std::string certificate;
-  ReadXmlText(settings, "//SSLCertificatePath", certificate);
-  std::string key;
-  ReadXmlText(settings, "//SSLKeyPath", key);
-  const bool sslEnabled = ReadXmlFlag(settings, "//EnableSSL", false);
-
-  return std::make_unique<CBackup>(backupPath, installPath, "Brimora", "Utilization",
-                                   "lornithinbox", "lornithparttracker", std::move(settingsFolder),
-                                   std::move(partsDatabase), std::move(certificate),
-                                   std::move(key), sslEnabled);
+  ConfigurationValues values = ReadConfigurationValues(settings, installPath);
+  return std::make_unique<CBackup>(
+      backupPath, installPath, "Brimora", "Utilization", "lornithinbox", "lornithparttracker",
+      std::move(values.settingsFolder), std::move(values.partsTrackerDatabasePath),
+      std::move(values.sslCertificatePath), std::move(values.sslKeyPath), values.sslEnabled);
 }
 
 }  // namespace brimora

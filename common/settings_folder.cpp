@@ -1,22 +1,21 @@
 #include "common/settings_folder.h"
 
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "common/strings.h"
-#include "platform/named_lock.h"
+#include "common/trace_log.h"
+#include "platform/file_lock.h"
+#include "platform/files.h"
 
 namespace brimora {
 namespace {
 
-constexpr std::uint32_t kLockTimeoutMs = 1000;
 constexpr std::size_t kPieceBytes = 8191;
 constexpr std::size_t kSettingsFolderBufferSize = 260;
 constexpr std::string_view kVirtualIniPath = "/vantrel.app/config.ini";
 constexpr std::string_view kVirtualIniReplacement = "../config.ini";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Matches `pattern` against the start of `line`, skipping white space in both and ignoring
 // letter case. Returns the position in `line` just after the last pattern character, or npos.
@@ -35,7 +34,8 @@ std::size_t MatchPattern(std::string_view pattern, std::string_view line) {
 
 // Reads a text file in pieces: a piece ends after "\n" or after kPieceBytes bytes, whichever
 // comes first. A full piece does not end inside a UTF-8 sequence; the sequence starts the next
-// piece, so a value is never split into broken characters.
+// piece, so a value is never split into broken characters. A byte-order mark that opens the
+// file is dropped, so it cannot hide the first line's key; it does not count towards the piece.
 class PieceReader {
  public:
   explicit PieceReader(std::FILE* file) : file_(file) {}
@@ -47,6 +47,11 @@ class PieceReader {
       const int c = std::fgetc(file_);
       if (c == EOF) return !piece.empty();
       piece += static_cast<char>(c);
+      // The piece holds exactly the file's first three bytes when no line ended before them.
+      if (++bytesRead_ == kByteOrderMark.size() && piece == kByteOrderMark) {
+        piece.clear();
+        continue;
+      }
       if (c == '\n') return true;
     }
     MoveOpenSequenceToCarry(piece);
@@ -72,6 +77,7 @@ class PieceReader {
 
   std::FILE* file_;
   std::string carry_;
+  std::size_t bytesRead_ = 0;
 };
 
 // The value of a matched line: leading white space skipped, at most `maxChars` characters,
@@ -84,9 +90,12 @@ std::string ExtractValue(std::string_view rest, std::size_t maxChars) {
   return std::string(value);
 }
 
-// Searches the open file; true with `value` set when the key is found.
-bool FindValue(std::FILE* file, std::string_view section, std::string_view pattern,
-               std::size_t maxChars, std::string& value) {
+}  // namespace
+
+bool FindProfileValue(std::FILE* file, std::string_view section, std::string_view key,
+                      std::size_t size, std::string& value) {
+  const std::string pattern = std::string(key) + "=";
+  const std::size_t maxChars = size == 0 ? 0 : size - 1;
   PieceReader reader(file);
   std::string piece;
   if (!section.empty()) {
@@ -108,40 +117,35 @@ bool FindValue(std::FILE* file, std::string_view section, std::string_view patte
   return false;
 }
 
-// The lock name: the file name of the path in upper case. Only ASCII letters change: the name
-// only has to be the same for every reader of the file.
-std::string LockNameFor(const std::string& path) {
-  const std::size_t slash = path.rfind(kPathSeparator);
-  return AsciiUpper(path.substr(slash == std::string::npos ? 0 : slash + 1));
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
-
 int ReadProfileString(std::string_view section, std::string_view key,
                       std::string_view defaultValue, std::string& out, std::size_t size,
                       const std::string& iniPath) {
   const std::string path =
       EqualsIgnoringAsciiCase(iniPath, kVirtualIniPath) ? std::string(kVirtualIniReplacement) : iniPath;
-  const std::size_t maxChars = size == 0 ? 0 : size - 1;
-  out.assign(LeftCodePoints(defaultValue, maxChars));
+  out.assign(LeftCodePoints(defaultValue, size == 0 ? 0 : size - 1));
   if (key.empty()) return kProfileRead;
 
-  platform::CrossProcessLock lock;
-  if (!lock.Acquire(LockNameFor(path), kLockTimeoutMs)) return kProfileUnavailable;
-
-  // Only a regular file is opened: opening a FIFO would block the run, and a folder has no
-  // lines to read.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return kProfileUnavailable;
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
-  if (!file) return kProfileUnavailable;
+  // The file is read through the descriptor that carries the lock, so what is read is the
+  // file that was checked and locked, whatever happens to the path meanwhile.
+  platform::LockedFile file;
+  switch (file.Open(path, kProfileLockTimeoutMs)) {
+    case platform::FileLockResult::kLocked:
+      break;
+    case platform::FileLockResult::kMissing:
+      return kProfileUnavailable;
+    case platform::FileLockResult::kNotRegularFile:
+      WriteLog(0, kProfileNotRegularFile, path);
+      return kProfileUnavailable;
+    case platform::FileLockResult::kTimedOut:
+      WriteLog(0, kProfileLockTimedOut, path, kProfileLockTimeoutMs);
+      return kProfileUnavailable;
+    case platform::FileLockResult::kFailed:
+      WriteLog(0, kProfileOpenFailed, path, file.Error(), platform::ErrorText(file.Error()));
+      return kProfileUnavailable;
+  }
 
   std::string value;
-  if (FindValue(file.get(), section, std::string(key) + "=", maxChars, value)) out = value;
+  if (FindProfileValue(file.Stream(), section, key, size, value)) out = value;
   return kProfileRead;
 }
 

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build
+  clang libclang-rt-14-dev
   libfmt-dev libpugixml-dev libacl1-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   subversion 7zip acl util-linux python3

@@ -9,6 +9,7 @@
 
 #include "backup/backup.h"
 #include "common/trace_log.h"
+#include "common/xml.h"
 #include "support/test_support.h"
 
 namespace brimora {
@@ -74,6 +75,35 @@ TEST_F(ConfigurationTest, SettingsTakeTheirDefaultsWhenMissingOrBlank) {
   EXPECT_EQ(backup->installPath, install_);
   EXPECT_TRUE(backup->backupLog.WriteText(1, "opened"));
   EXPECT_NE(ReadFile(install_ + "/Logs/BackupLog.log").find("\topened\n"), std::string::npos);
+}
+
+// The values come from the first matching element in document order, wherever it stands; a
+// document that did not parse (an empty one) gives every default.
+TEST(ConfigurationValuesTest, ValuesOfALoadedDocument) {
+  const struct {
+    std::string xml, partsDatabase, certificate, key;
+    bool ssl;
+  } cases[] = {
+      {"not xml", "/inst/partsdb", "", "", false},
+      {"<S><PartTrackerDatabasePath>\t/p q\r\n</PartTrackerDatabasePath><EnableSSL>TRUE</EnableSSL></S>",
+       "/p q", "", "", true},
+      {"<S><EnableSSL> true</EnableSSL><EnableSSL>true</EnableSSL></S>", "/inst/partsdb", "", "",
+       false},
+      {"<S><A><SSLKeyPath>first</SSLKeyPath></A><SSLKeyPath>second</SSLKeyPath>"
+       "<SSLCertificatePath><![CDATA[/c]]>.pem</SSLCertificatePath></S>",
+       "/inst/partsdb", "/c.pem", "first", false},
+      {"<S SSLKeyPath='attribute'><PartTrackerDatabasePath/></S>", "/inst/partsdb", "", "", false},
+  };
+  for (const auto& c : cases) {
+    XmlDocument document;
+    ParseXmlText(c.xml, document);
+    const ConfigurationValues values = ReadConfigurationValues(document, "/inst");
+    EXPECT_EQ(values.settingsFolder, "/inst/../LornithData/Settings") << c.xml;
+    EXPECT_EQ(values.partsTrackerDatabasePath, c.partsDatabase) << c.xml;
+    EXPECT_EQ(values.sslCertificatePath + "|" + values.sslKeyPath, c.certificate + "|" + c.key)
+        << c.xml;
+    EXPECT_EQ(values.sslEnabled, c.ssl) << c.xml;
+  }
 }
 
 TEST_F(ConfigurationTest, SettingsFileIsFoundInTheSettingsFolderElseInTheInstallPath) {

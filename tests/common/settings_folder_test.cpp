@@ -11,25 +11,30 @@
 #include <string>
 #include <thread>
 
-#include "platform/named_lock.h"
+#include "common/format.h"
+#include "common/trace_log.h"
+#include "platform/file_lock.h"
+#include "platform/files.h"
 #include "support/test_support.h"
 
 namespace brimora {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
+// Runs each test in <temp>/Execute with the trace log started, so its lines land in <temp>/Logs.
 class SettingsFolderTest : public testing::Test {
  protected:
-  // Lock files go to a folder of the test's own, so nothing is left in the shared temporary
-  // folder and parallel tests never meet on a lock.
   void SetUp() override {
-    if (const char* previous = std::getenv("TMPDIR")) previousTmpDir_ = previous;
-    fs::create_directory(dir_ / "locks");
-    setenv("TMPDIR", (dir_ / "locks").c_str(), 1);
+    fs::create_directories(dir_ / "Execute");
+    fs::create_directories(dir_ / "Logs");
+    fs::current_path(dir_ / "Execute");
+    InitTraceLog("SettingsFolderTest", false);
   }
   void TearDown() override {
-    previousTmpDir_ ? setenv("TMPDIR", previousTmpDir_->c_str(), 1) : unsetenv("TMPDIR");
+    ShutdownTraceLog();
+    fs::current_path(savedCwd_);
   }
 
   std::string WriteFile(const std::string& name, const std::string& content) {
@@ -46,9 +51,42 @@ class SettingsFolderTest : public testing::Test {
     return out;
   }
 
+  // Everything the trace log received so far; stops the log to put every line on disk.
+  std::string TraceLog() {
+    ShutdownTraceLog();
+    return test::ReadFile(dir_ / "Logs/SettingsFolderTestLog.txt");
+  }
+
+  const fs::path savedCwd_ = fs::current_path();
   test::TempFolder dir_;
-  std::optional<std::string> previousTmpDir_;
 };
+
+// Holds an exclusive flock on a file from a second process (util-linux flock running cat, which
+// waits for its input to close) until Release or destruction.
+class FlockHolder {
+ public:
+  explicit FlockHolder(const std::string& path)
+      : pipe_(popen(("exec flock -x '" + path + "' cat").c_str(), "w")) {
+    if (pipe_ == nullptr) return;
+    // Wait until the holder has the lock, so the reader meets it for its whole wait.
+    platform::LockedFile probe;
+    for (int i = 0; i < 10000 && probe.Open(path, 0) != platform::FileLockResult::kTimedOut; ++i) {
+      probe.Close();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ~FlockHolder() { Release(); }
+  bool Started() const { return pipe_ != nullptr; }
+  void Release() {
+    if (pipe_ != nullptr) pclose(pipe_);
+    pipe_ = nullptr;
+  }
+
+ private:
+  FILE* pipe_;
+};
+
+bool HaveFlockCommand() { return std::system("command -v flock >/dev/null") == 0; }
 
 TEST_F(SettingsFolderTest, LineMatching) {
   const struct {
@@ -74,6 +112,28 @@ TEST_F(SettingsFolderTest, LineMatching) {
   for (const auto& c : cases) {
     EXPECT_EQ(Read(c.content, "BrimoraSettingsFolder", c.section), c.expected)
         << "content '" << c.content << "' section '" << c.section << "'";
+  }
+}
+
+TEST_F(SettingsFolderTest, ByteOrderMarkIsSkippedOnlyAtTheStartOfTheFile) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const struct {
+    std::string content, section, expected;
+  } cases[] = {
+      {bom + "BrimoraSettingsFolder=X\n", "", "X"},
+      {bom + "[Settings]\nBrimoraSettingsFolder=X\n", "[Settings]", "X"},
+      {bom + "\nBrimoraSettingsFolder=X\n", "", "X"},
+      {bom, "", "DEFAULT"},
+      // Anywhere else the mark is text and keeps the line from matching.
+      {bom + bom + "BrimoraSettingsFolder=X\n", "", "DEFAULT"},
+      {"A=1\n" + bom + "BrimoraSettingsFolder=X\n", "", "DEFAULT"},
+      {"\xEF\xBB" "BrimoraSettingsFolder=X\n", "", "DEFAULT"},
+      // The mark does not count towards the first piece: the line is 8,191 bytes without it.
+      {bom + std::string(8191, 'x') + "BrimoraSettingsFolder=X\n", "", "X"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Read(c.content, "BrimoraSettingsFolder", c.section), c.expected)
+        << "content '" << c.content.substr(0, 40) << "'";
   }
 }
 
@@ -104,33 +164,55 @@ TEST_F(SettingsFolderTest, ValuesAreCutByCharactersAndLongLinesReadInPieces) {
   EXPECT_EQ(out, "");
 }
 
-TEST_F(SettingsFolderTest, StatusAndDefault) {
+// What cannot be read answers status 7 with the default. Only a missing file is quiet: anything
+// else in the file's place is named in a level-0 line, so the default never comes in silently.
+TEST_F(SettingsFolderTest, WhatCannotBeReadGivesTheDefaultAndOnlyAMissingFileIsQuiet) {
+  const std::string target = WriteFile("real.ini", "K=linked\n");
+  fs::create_symlink(target, dir_ / "link.ini");
+  fs::create_symlink(dir_ / "gone.ini", dir_ / "dangling.ini");
   ASSERT_EQ(mkfifo((dir_ / "fifo.ini").c_str(), 0600), 0);
+  fs::create_directory(dir_ / "folder.ini");
+  const std::string tooLong = dir_ / (std::string(300, 'x') + ".ini");  // beyond NAME_MAX
   const struct {
     std::string key, path;
     int status;
+    std::string line;  // expected in the trace log; empty: nothing about this path
   } cases[] = {
-      {"", dir_ / "none.ini", kProfileRead},  // an empty key never touches the file
-      {"K", dir_ / "none.ini", kProfileUnavailable},
-      {"K", dir_.Path(), kProfileUnavailable},
-      {"K", dir_ / "fifo.ini", kProfileUnavailable},  // must not block on the FIFO
+      {"", dir_ / "none.ini", kProfileRead, ""},  // an empty key never touches the file
+      {"K", dir_ / "none.ini", kProfileUnavailable, ""},
+      {"K", dir_ / "nofolder/config.ini", kProfileUnavailable, ""},
+      {"K", dir_ / "link.ini", kProfileUnavailable, Format(kProfileNotRegularFile, dir_ / "link.ini")},
+      {"K", dir_ / "dangling.ini", kProfileUnavailable,
+       Format(kProfileNotRegularFile, dir_ / "dangling.ini")},
+      {"K", dir_ / "fifo.ini", kProfileUnavailable, Format(kProfileNotRegularFile, dir_ / "fifo.ini")},
+      {"K", dir_ / "folder.ini", kProfileUnavailable,
+       Format(kProfileNotRegularFile, dir_ / "folder.ini")},
+      {"K", tooLong, kProfileUnavailable,
+       Format(kProfileOpenFailed, tooLong, ENAMETOOLONG, platform::ErrorText(ENAMETOOLONG))},
   };
   for (const auto& c : cases) {
     std::string out = "junk";
     EXPECT_EQ(ReadProfileString("", c.key, "def", out, 260, c.path), c.status) << c.path;
     EXPECT_EQ(out, "def") << c.path;
   }
+  const std::string trace = TraceLog();
+  for (const auto& c : cases) {
+    if (c.line.empty()) {
+      EXPECT_EQ(trace.find(c.path + "\""), std::string::npos) << c.path << " in\n" << trace;
+    } else {
+      EXPECT_NE(trace.find(c.line), std::string::npos) << c.line << " not in\n" << trace;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "gone.ini")) << "nothing is created through a link";
+  EXPECT_EQ(test::ReadFile(target), "K=linked\n");
 }
 
 TEST_F(SettingsFolderTest, NamesWithoutFolderRestOnWorkingFolder) {
   WriteFile("config.ini", "K=parent\n");
   WriteFile("Execute/config.ini", "K=here\n");
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir_ / "Execute");
   std::string plain, virtualStore;
   ReadProfileString("", "K", "def", plain, 260, "config.ini");
   ReadProfileString("", "K", "def", virtualStore, 260, "/VANTREL.APP/Config.INI");
-  fs::current_path(previous);
   EXPECT_EQ(plain, "here");
   EXPECT_EQ(virtualStore, "parent");  // the virtual-store name means ../config.ini
 }
@@ -153,27 +235,60 @@ TEST_F(SettingsFolderTest, GetSettingsFolder) {
     test::WriteFile(install + "/config.ini", "[Settings]\n" + c.line + "\n");
     EXPECT_EQ(GetSettingsFolder(install), c.expected) << c.line;
   }
+  // A config.ini that is a link is not read through: the default applies, and is logged.
+  fs::remove(install + "/config.ini");
+  WriteFile("elsewhere.ini", "BrimoraSettingsFolder=/data/elsewhere\n");
+  fs::create_symlink(dir_ / "elsewhere.ini", install + "/config.ini");
+  EXPECT_EQ(GetSettingsFolder(install), install + "/../LornithData/Settings");
 }
 
-TEST_F(SettingsFolderTest, LockHeldByAnotherProcessGivesStatus7) {
-  if (std::system("command -v flock >/dev/null") != 0) GTEST_SKIP() << "flock is missing";
-  const std::string ini = WriteFile("lockprobe.ini", "K=value\n");
-  const std::string lockName = "LOCKPROBE.INI";  // the file name in upper case
-  // util-linux flock holds the lock file while cat waits for its input to close.
-  const std::string lockFile = platform::CrossProcessLock::LockFilePath(lockName);
-  FILE* holder = popen(("exec flock -x '" + lockFile + "' cat").c_str(), "w");
-  ASSERT_NE(holder, nullptr);
-  platform::CrossProcessLock probe;
-  for (int i = 0; i < 10000 && probe.Acquire(lockName, 0); ++i) {
-    probe.Release();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+TEST_F(SettingsFolderTest, LockOfTheFileHeldByAnotherProcessGivesTheDefaultAndALogLine) {
+  if (!HaveFlockCommand()) GTEST_SKIP() << "flock is missing";
+  const std::string install = dir_ / "Brimora";
+  const std::string ini = install + "/config.ini";
+  test::WriteFile(ini, "BrimoraSettingsFolder=/data/settings\n");
+  FlockHolder holder(ini);
+  ASSERT_TRUE(holder.Started());
+
   std::string out;
-  EXPECT_EQ(ReadProfileString("", "K", "def", out, 260, ini), kProfileUnavailable);
+  const auto start = Clock::now();
+  const int status = ReadProfileString("", kSettingsFolderKey, "def", out, 260, ini);
+  const auto waited = Clock::now() - start;
+  EXPECT_EQ(status, kProfileUnavailable);
   EXPECT_EQ(out, "def");
-  pclose(holder);
+  EXPECT_GE(waited, std::chrono::milliseconds(kProfileLockTimeoutMs - 50)) << "it must wait";
+  EXPECT_LT(waited, std::chrono::milliseconds(kProfileLockTimeoutMs + 2000)) << "and not longer";
+  EXPECT_EQ(GetSettingsFolder(install), install + "/../LornithData/Settings");
+
+  holder.Release();  // the holder ends, and the kernel drops its lock
+  EXPECT_EQ(ReadProfileString("", kSettingsFolderKey, "def", out, 260, ini), kProfileRead);
+  EXPECT_EQ(out, "/data/settings");
+
+  const std::string trace = TraceLog();
+  const std::string line = Format(kProfileLockTimedOut, ini, kProfileLockTimeoutMs);
+  const std::size_t first = trace.find(line);
+  EXPECT_NE(first, std::string::npos) << line << " not in\n" << trace;
+  EXPECT_NE(trace.find(line, first + 1), std::string::npos) << "one line for each read";
+}
+
+// A lock file of the INI file's upper-case name in the temporary folder is nothing to the reader.
+TEST_F(SettingsFolderTest, LockOnAFileOfTheSameNameInTheTemporaryFolderDoesNotMatter) {
+  if (!HaveFlockCommand()) GTEST_SKIP() << "flock is missing";
+  const std::optional<std::string> previousTmpDir =
+      std::getenv("TMPDIR") ? std::optional<std::string>(std::getenv("TMPDIR")) : std::nullopt;
+  fs::create_directory(dir_ / "tmp");
+  setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+  const std::string ini = WriteFile("config.ini", "K=value\n");
+  FlockHolder holder(dir_ / "tmp/CONFIG.INI");
+  ASSERT_TRUE(holder.Started());
+  ASSERT_TRUE(fs::exists(dir_ / "tmp/CONFIG.INI"));
+
+  std::string out;
+  const auto start = Clock::now();
   EXPECT_EQ(ReadProfileString("", "K", "def", out, 260, ini), kProfileRead);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kProfileLockTimeoutMs / 2));
   EXPECT_EQ(out, "value");
+  previousTmpDir ? setenv("TMPDIR", previousTmpDir->c_str(), 1) : unsetenv("TMPDIR");
 }
 
 }  // namespace
