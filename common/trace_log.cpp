@@ -165,7 +165,7 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
     return false;
   }
   bool skipped = false;
-  if (platform::CopyOneFile(from, to, false, &skipped) != 0 || skipped) return false;
+  if (platform::CopyOneFile(from, to, false, platform::SourceLink::kCopyAsLink, &skipped) != 0 || skipped) return false;
   return platform::RemoveFile(from) == 0;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/tree_walk.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 
@@ -160,7 +161,7 @@ TEST_F(TraceLogTest, ControlCharactersInMessagesAreEscapedSoEveryMessageIsOneLin
   const std::string errorLine = "ERROR: copy of a\\rb\\tc\\x1B[2J\\x7F\\x00 failed";
   InitTraceLog(kApp, false);
   testing::internal::CaptureStderr();
-  WriteLog(1, platform::kSpecialFileSkipped, fifoName);
+  WriteLog(1, kSpecialFileSkipped, fifoName);
   WriteLog(0, "ERROR: copy of %s failed\n", std::string("a\rb\tc\x1b[2J\x7f\0", 11));
   WriteLogText(1, "two line ends\n\n");
   WriteLogText(1, "\n");
