@@ -72,6 +72,16 @@ class CBackup {
   std::string SourcePath(const LayoutEntry& entry) const;
   std::string EntryPath(const std::string& backupFolder, const LayoutEntry& entry) const;
 
+  // Copies one file item of the layout (following a link at a named source), with the step's
+  // error line on failure.
+  bool BackupFileItem(LayoutItem item, const std::string& backupFolder);
+  // Copies every file that matches a pattern item, each under its own name, with the step's
+  // error line for each failure; a source folder that cannot be listed is a failure with a line.
+  bool BackupFilesItem(LayoutItem item, const std::string& backupFolder);
+  // Copies one folder item of the layout when its source exists, never entering the folders
+  // this run writes; on failure a line names where it stopped and the caller writes its own.
+  bool BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error = nullptr);
+
   // The restore run.
   bool RestoreFromBackup(bool includeDatabase, const std::string& userName);
 
@@ -96,13 +106,6 @@ class CBackup {
   // CopyFolder that never enters the folders this run writes, and that names the file or folder
   // it failed on in a detail line before the caller writes its own error line.
   bool CopyTree(const std::string& source, const std::string& destination, int* error = nullptr);
-  // Copies one file item of the layout (following a link at a named source); the step's error
-  // line on failure.
-  bool BackupFileItem(LayoutItem item, const std::string& backupFolder);
-  bool BackupFilesItem(LayoutItem item, const std::string& backupFolder);
-  // Copies one folder item of the layout when its source exists; the caller writes its line.
-  bool BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error = nullptr);
-
   // The folders this run writes into: never copied into themselves.
   std::vector<platform::FileId> runFolders_;
 };

@@ -36,6 +36,9 @@ bool AppendDecoded(std::string_view text, std::string& out) {
 }  // namespace
 
 bool FileUrlToPath(std::string_view url, std::string& path) {
+  // A NUL byte would cut the path short wherever it reaches the system, written as it is or
+  // escaped: such a URL names no folder.
+  if (url.find('\0') != std::string_view::npos) return false;
   if (url.size() < kScheme.size() || !EqualsIgnoringAsciiCase(url.substr(0, kScheme.size()), kScheme)) {
     return false;
   }

@@ -26,10 +26,11 @@ TEST(FileUrlTest, ConvertsLocalAndNetworkUrls) {
 }
 
 TEST(FileUrlTest, RejectsEverythingElseAndKeepsTheOutput) {
-  for (const char* url : {"", "http://server/svn/repo", "svn://server/repo", "https://x/y",
-                          "file:/srv/repo", "file:", "file://", "file://server",
-                          "file://server/", "/srv/svn/repo", "file:///srv/a%00b",
-                          "filex:///srv"}) {
+  using namespace std::string_literals;
+  for (const std::string& url : {""s, "http://server/svn/repo"s, "svn://server/repo"s, "https://x/y"s,
+                                 "file:/srv/repo"s, "file:"s, "file://"s, "file://server"s, "file://server/"s,
+                                 "/srv/svn/repo"s, "file:///srv/a%00b"s, "file:///srv/a\0b"s,
+                                 "FILE://server/share/rep\x01\0\0\0x"s, "filex:///srv"s}) {
     std::string path = "unchanged";
     EXPECT_FALSE(FileUrlToPath(url, path)) << url;
     EXPECT_EQ(path, "unchanged") << url;

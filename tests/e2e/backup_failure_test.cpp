@@ -218,6 +218,15 @@ std::vector<Blocked> Table() {
              Format(messages::kPartsChangeFilesFailed, b)};
        },
        kPartsItems},
+      // A folder already there (from an earlier run): the line and a failed run, yet every copy
+      // of the area goes into it.
+      {"the PartsTracker folder is there already",
+       [](const I& i) { fs::create_directories(i.Backup() + "/PartsTracker"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kPartsTrackerFolderNotCreated, i.Backup(), i.Backup() + "/PartsTracker")};
+       },
+       {}},
       {"the parts database", [](const I& i) { Deny(i.Install() + "/partsdb"); },
        [](const I& i) {
          return std::vector<std::string>{Detail(i.Backup(), i.Install() + "/partsdb", kDeniedText),
@@ -286,6 +295,11 @@ std::vector<Blocked> Table() {
                                          Format(messages::kLogFilesFailed, i.Backup())};
        },
        {kLogFiles}},
+      {"the Logs folder is there already", [](const I& i) { fs::create_directories(i.Backup() + "/Logs"); },
+       [](const I& i) {
+         return std::vector<std::string>{Format(messages::kLogFolderNotCreated, i.Backup(), i.Backup() + "/Logs")};
+       },
+       {}},
       {"a log file", [](const I& i) { Deny(i.Install() + "/Logs/old.log"); },
        [](const I& i) {
          return std::vector<std::string>{Detail(i.Backup(), i.Install() + "/Logs/old.log", kDeniedText),
