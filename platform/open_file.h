@@ -23,8 +23,9 @@ enum class OpenMode {
 // on to child processes.
 //
 // Only a regular file is opened. A symbolic link at `path` answers ELOOP, whether it points to
-// a file or nowhere; a folder answers EISDIR; a FIFO, socket or device answers ENXIO. None of
-// them is created through, truncated or written, and the call never blocks on them.
+// a file or nowhere; a folder answers EISDIR; a FIFO, socket or device answers ENXIO; a file
+// with a second name (a hard link, perhaps to a file elsewhere) answers EMLINK. None of them is
+// created through, truncated or written, and the call never blocks on them.
 //
 // Answers 0, or an errno value with *stream set to null.
 int OpenFileStream(const std::string& path, OpenMode mode, std::FILE** stream);

@@ -30,6 +30,9 @@ int PrepareRegularFile(int fd, OpenMode mode) {
   if (fstat(fd, &info) != 0) return errno;
   if (S_ISDIR(info.st_mode)) return EISDIR;
   if (!S_ISREG(info.st_mode)) return ENXIO;
+  // A second name for the file is a hard link made in the log's folder to a file elsewhere
+  // (possible where the system does not protect hard links); a log never has one.
+  if (info.st_nlink > 1) return EMLINK;
   // Non-blocking mode was needed only for the open; writes to the file are ordinary ones.
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libfmt-dev libpugixml-dev libacl1-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev
-  subversion 7zip acl util-linux python3
+  subversion 7zip acl util-linux e2fsprogs python3
 )
 
 missing=()

@@ -53,6 +53,7 @@ TEST(WriteLinesTest, RefusesWhatIsNotARegularFileWithoutFollowingOrBlocking) {
   test::WriteFile(target, "precious\n");
   fs::create_symlink(target, dir / "linked.txt");
   fs::create_symlink(dir / "never-created.txt", dir / "dangling.txt");
+  fs::create_hard_link(target, dir / "hard-linked.txt");
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   ASSERT_EQ(mkfifo((dir / "read-fifo").c_str(), 0600), 0);
   // A FIFO somebody is reading opens without waiting and must still be refused.
@@ -66,7 +67,7 @@ TEST(WriteLinesTest, RefusesWhatIsNotARegularFileWithoutFollowingOrBlocking) {
       {dir / "linked.txt", ELOOP},         {dir / "dangling.txt", ELOOP},
       {dir / "fifo", ENXIO},               {dir / "read-fifo", ENXIO},
       {dir.Path(), EISDIR},                {dir / "missing/out.txt", ENOENT},
-      {"/dev/null", ENXIO},
+      {"/dev/null", ENXIO},                {dir / "hard-linked.txt", EMLINK},
   };
   for (const auto& c : cases) {
     for (const bool raw : {false, true}) {
