@@ -118,6 +118,7 @@ class Folder {
   friend class PendingFile;
   friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*);
   int fd_ = -1;
+  bool readable_ = false;  // opened for reading; else only for reaching its entries
   std::string path_;
 };
 

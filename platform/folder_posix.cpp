@@ -210,12 +210,15 @@ Folder::~Folder() {
   if (fd_ >= 0) close(fd_);
 }
 
-Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), readable_(other.readable_), path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
 
 Folder& Folder::operator=(Folder&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) close(fd_);
     fd_ = other.fd_;
+    readable_ = other.readable_;
     path_ = std::move(other.path_);
     other.fd_ = -1;
   }
@@ -227,12 +230,14 @@ Folder& Folder::operator=(Folder&& other) noexcept {
 int Folder::Open(const std::string& path, bool followLink) {
   const int nofollow = followLink ? 0 : O_NOFOLLOW;
   int fd = Retry([&] { return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | nofollow); });
+  const bool readable = fd >= 0;
   if (fd < 0 && errno == EACCES) {
     fd = Retry([&] { return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | nofollow); });
   }
   if (fd < 0) return errno;
   *this = Folder();
   fd_ = fd;
+  readable_ = readable;
   path_ = path;
   return 0;
 }
@@ -240,6 +245,7 @@ int Folder::Open(const std::string& path, bool followLink) {
 int Folder::OpenChild(const std::string& name, Folder* child) const {
   constexpr int kFlags = O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int fd = Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | kFlags); });
+  const bool readable = fd >= 0;
   if (fd < 0 && errno == EACCES) {
     fd = Retry([&] { return openat(fd_, name.c_str(), O_PATH | kFlags); });
   }
@@ -255,6 +261,7 @@ int Folder::OpenChild(const std::string& name, Folder* child) const {
   }
   *child = Folder();
   child->fd_ = fd;
+  child->readable_ = readable;
   child->path_ = ChildPath(path_, name);
   return 0;
 }
@@ -275,10 +282,17 @@ int Folder::DescribeChild(const std::string& name, FileInfo* info) const {
 
 int Folder::List(std::vector<FolderEntry>* entries) const {
   entries->clear();
-  // A descriptor of its own: reading a folder moves its position, and the folder's own
-  // descriptor may be one that cannot be read at all (opened for reaching entries only).
-  const int fd = Retry([&] { return openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  // A descriptor of its own, read from the start. A folder opened for reading is read through a
+  // copy of its descriptor: that needs only read permission, as listing does. One opened only
+  // for reaching its entries is opened again, which fails as listing it must.
+  const int fd = readable_ ? fcntl(fd_, F_DUPFD_CLOEXEC, 0)
+                           : Retry([&] { return openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return errno;
+  if (readable_ && lseek(fd, 0, SEEK_SET) != 0) {
+    const int rc = errno;
+    close(fd);
+    return rc;
+  }
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     const int rc = errno;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,8 +131,10 @@ TEST_F(FileCopyTest, UnreadableSourcesFailForAnUnprivilegedUser) {
   const int code = test::RunForkedUnprivileged([&] {
     if (platform::CopyOneFile(dir_ / "secret", dir_ / "out" / "secret", false) != EACCES) return 1;
     int error = 0;
-    const bool copied = CopyFolder(dir_ / "closed", dir_ / "out" / "closed", &error);
-    return copied || error != EACCES ? 2 : 0;
+    if (CopyFolder(dir_ / "closed", dir_ / "out" / "closed", &error) || error != EACCES) return 2;
+    // A folder that cannot even be reached: its path is the failure, not a missing source.
+    error = 0;
+    return CopyFolder(dir_ / "closed" / "inner", dir_ / "out" / "closed", &error) || error != EACCES ? 3 : 0;
   });
   ASSERT_NE(code, 99) << "could not switch to uid 65534";
   EXPECT_EQ(code, 0);
@@ -350,6 +353,45 @@ TEST_F(FileCopyTest, ANamedFileThatIsALinkIsCopiedWithItsContent) {
   ASSERT_EQ(platform::CopyOneFile(dir_ / "cert.pem", dir_ / "saved.pem", true, platform::SourceLink::kFollow), 0);
   EXPECT_FALSE(fs::is_symlink(dir_ / "saved.pem"));
   EXPECT_EQ(ReadFile(dir_ / "saved.pem"), "certificate");
+}
+
+// What the walk cannot do fails the copy: a folder where a file of the source must go, a walk
+// that runs out of descriptors, a folder mounted inside itself.
+TEST_F(FileCopyTest, WhatTheWalkCannotDoFailsTheCopy) {
+  WriteFile(dir_ / "src" / "a.txt", "a");
+  fs::create_directories(dir_ / "dst" / "a.txt");
+  int error = 0;
+  TreeFailure failure;
+  EXPECT_FALSE(CopyFolder(dir_ / "src", dir_ / "dst", &error, &failure));
+  EXPECT_EQ(error, EISDIR);
+  EXPECT_EQ(failure.path, (dir_ / "dst" / "a.txt").string());
+
+  fs::path deep = dir_ / "deep";
+  for (int level = 0; level < 40; ++level) deep /= "d";
+  WriteFile(deep / "leaf.txt", "leaf");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // A handful of descriptors beyond those open now: the walk needs more than that.
+    const struct rlimit limit = {12, 12};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(9);
+    int childError = 0;
+    _exit(CopyFolder(dir_ / "deep", dir_ / "deep-copy", &childError) ? 1 : childError == EMFILE ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the copy claimed success";
+
+  if (geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
+  WriteFile(dir_ / "looped" / "f.txt", "f");
+  fs::create_directories(dir_ / "looped" / "inner" / "again");
+  if (mount((dir_ / "looped").c_str(), (dir_ / "looped" / "inner" / "again").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "cannot bind-mount here: " << platform::ErrorText(errno);
+  }
+  mounted_ = (dir_ / "looped" / "inner" / "again").string();
+  EXPECT_FALSE(CopyFolder(dir_ / "looped", dir_ / "loop-copy", &error, &failure));
+  EXPECT_EQ(error, ELOOP);
+  EXPECT_EQ(failure.Description(), "\"" + mounted_ + "\" is the same folder as one that contains it; it is not entered");
 }
 
 }  // namespace

@@ -158,21 +158,26 @@ TEST_F(BackupTest, NamedFilesThatAreLinksAreSavedWithTheirContent) {
 }
 
 // The generated installation with its real working copy, backed up into a folder inside its
-// FileStorage through a link: the run ends, and the copy holds the FileStorage once.
+// FileStorage, reached directly, through ".." and through a link: each run ends, and its copy
+// holds the FileStorage once.
 TEST_F(BackupTest, SampleInstallationBackedUpIntoItselfEndsWithOneCopy) {
   const std::string sample = root_ / "sample";
   const std::string command = "python3 " + std::string(BRIMORA_SOURCE_DIR) +
                               "/scripts/make_sample_installation.py " + sample + " --documents 20 --total-bytes 200000";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string install = sample + "/Brimora";
-  fs::create_directories(install + "/Repository/FileStorage/bk");
-  fs::create_directory_symlink(install + "/Repository/FileStorage/bk", root_ / "bk");
-  const test::ToolResult result =
-      test::RunTool(install + "/Execute", {"--installpath", install, "--backuppath", root_ / "bk"});
-  ASSERT_EQ(result.exitCode, 0) << result.output << ReadFile(install + "/Logs/BackupLog.log");
-  const std::string copy = install + "/Repository/FileStorage/bk/Repository";
-  EXPECT_EQ(Without(Snapshot(copy), "FileStorage/bk"), Without(Snapshot(install + "/Repository"), "FileStorage/bk"));
-  EXPECT_FALSE(fs::exists(copy + "/FileStorage/bk"));
+  const std::string storage = install + "/Repository/FileStorage";
+  fs::create_directory_symlink(storage + "/bk", root_ / "bk");
+  for (const std::string& backup : {storage + "/bk", storage + "/Config/../bk", root_ / "bk"}) {
+    SCOPED_TRACE(backup);
+    fs::create_directories(storage + "/bk");
+    const test::ToolResult result = test::RunTool(install + "/Execute", {"--installpath", install, "--backuppath", backup});
+    ASSERT_EQ(result.exitCode, 0) << result.output << ReadFile(install + "/Logs/BackupLog.log");
+    const std::string copy = storage + "/bk/Repository";
+    EXPECT_EQ(Without(Snapshot(copy), "FileStorage/bk"), Without(Snapshot(install + "/Repository"), "FileStorage/bk"));
+    EXPECT_FALSE(fs::exists(copy + "/FileStorage/bk"));
+    fs::remove_all(storage + "/bk");
+  }
 }
 
 // A name with line breaks is still one line of the log, and a log file replaced by a link is
