@@ -202,6 +202,39 @@ int OpenUnnamedFile(int folder) {
   return fd;
 }
 
+// Reads every entry of the folder open as `fd` with getdents64, which works on the descriptor
+// as it is (readdir would take the descriptor over).
+int ReadEntries(int fd, std::vector<FolderEntry>* entries) {
+  alignas(struct dirent64) char buffer[32 * 1024];
+  for (;;) {
+    const ssize_t got = Retry([&] { return getdents64(fd, buffer, sizeof buffer); });
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    for (ssize_t offset = 0; offset < got;) {
+      const auto* record = reinterpret_cast<const struct dirent64*>(buffer + offset);
+      offset += record->d_reclen;
+      const std::string name = record->d_name;
+      if (name == "." || name == "..") continue;
+      EntryKind kind = EntryKind::kOther;
+      switch (record->d_type) {
+        case DT_REG: kind = EntryKind::kFile; break;
+        case DT_DIR: kind = EntryKind::kFolder; break;
+        case DT_LNK: kind = EntryKind::kLink; break;
+        case DT_UNKNOWN: {
+          // Some file systems do not record kinds in their folders. An entry that cannot be
+          // examined fails the listing: dropping it would lose it without a word.
+          struct stat info {};
+          if (fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+          kind = posix::KindOf(info.st_mode);
+          break;
+        }
+        default: break;
+      }
+      entries->push_back({name, kind});
+    }
+  }
+}
+
 }  // namespace
 
 // ---- Folder ----
@@ -282,55 +315,18 @@ int Folder::DescribeChild(const std::string& name, FileInfo* info) const {
 
 int Folder::List(std::vector<FolderEntry>* entries) const {
   entries->clear();
-  // A descriptor of its own, read from the start. A folder opened for reading is read through a
-  // copy of its descriptor: that needs only read permission, as listing does. One opened only
-  // for reaching its entries is opened again, which fails as listing it must.
-  const int fd = readable_ ? fcntl(fd_, F_DUPFD_CLOEXEC, 0)
-                           : Retry([&] { return openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd < 0) return errno;
-  if (readable_ && lseek(fd, 0, SEEK_SET) != 0) {
-    const int rc = errno;
-    close(fd);
-    return rc;
+  // A folder opened for reading is read through its own descriptor, from the start: that needs
+  // only read permission, as listing does, and no further descriptor. One opened only for
+  // reaching its entries is opened again, which fails as listing it must.
+  int fd = fd_;
+  if (readable_) {
+    if (lseek(fd, 0, SEEK_SET) != 0) return errno;
+  } else {
+    fd = Retry([&] { return openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) return errno;
   }
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
-    const int rc = errno;
-    close(fd);
-    return rc;
-  }
-  int rc = 0;
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = readdir(dir);
-    if (entry == nullptr) {
-      rc = errno;
-      break;
-    }
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    EntryKind kind = EntryKind::kOther;
-    switch (entry->d_type) {
-      case DT_REG: kind = EntryKind::kFile; break;
-      case DT_DIR: kind = EntryKind::kFolder; break;
-      case DT_LNK: kind = EntryKind::kLink; break;
-      case DT_UNKNOWN: {
-        // Some file systems do not record kinds in their folders. An entry that cannot be
-        // examined fails the listing: dropping it would lose it without a word.
-        struct stat info {};
-        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-          rc = errno;
-          break;
-        }
-        kind = posix::KindOf(info.st_mode);
-        break;
-      }
-      default: kind = EntryKind::kOther; break;
-    }
-    if (rc != 0) break;
-    entries->push_back({name, kind});
-  }
-  closedir(dir);
+  const int rc = ReadEntries(fd, entries);
+  if (fd != fd_) close(fd);
   if (rc != 0) {
     entries->clear();
     return rc;

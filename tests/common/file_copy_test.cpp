@@ -371,16 +371,21 @@ TEST_F(FileCopyTest, WhatTheWalkCannotDoFailsTheCopy) {
   WriteFile(deep / "leaf.txt", "leaf");
   const pid_t pid = fork();
   if (pid == 0) {
-    // A handful of descriptors beyond those open now: the walk needs more than that.
-    const struct rlimit limit = {12, 12};
+    // Only the standard descriptors stay open, so the walk's descriptors are numbered from 3: the
+    // two roots, then a source and a destination folder per level. A limit of 15 lets it reach
+    // level 5 and makes opening the source folder of level 6 the first open that fails.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    const struct rlimit limit = {15, 15};
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(9);
     int childError = 0;
-    _exit(CopyFolder(dir_ / "deep", dir_ / "deep-copy", &childError) ? 1 : childError == EMFILE ? 0 : 2);
+    TreeFailure childFailure;
+    if (CopyFolder(dir_ / "deep", dir_ / "deep-copy", &childError, &childFailure)) _exit(1);
+    _exit(childError == EMFILE && childFailure.path == (dir_ / "deep/d/d/d/d/d/d").string() ? 0 : 2);
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the copy claimed success";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the copy claimed success; 2: it failed elsewhere";
 
   if (geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
   WriteFile(dir_ / "looped" / "f.txt", "f");

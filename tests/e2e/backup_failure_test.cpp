@@ -36,45 +36,6 @@ constexpr int kDenied = EACCES;
 const std::string kDeniedText = "Permission denied";
 const std::string kNotAFolderText = "Not a directory";
 
-bool IsLogWrittenByTheRun(const std::string& name) {
-  return name.find("BackupLog") != std::string::npos || name.find("BrimoraUpgrade") != std::string::npos;
-}
-
-// Checks that one entry of the layout was saved whole from its source.
-void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry) {
-  const std::string source = backup.SourcePath(entry);
-  const std::string copy = backup.EntryPath(backupFolder, entry);
-  SCOPED_TRACE(copy);
-  switch (entry.kind) {
-    case LayoutKind::kFile:
-      ASSERT_TRUE(fs::is_regular_file(copy));
-      EXPECT_EQ(ReadFile(copy), ReadFile(source));
-      break;
-    case LayoutKind::kFiles:
-    case LayoutKind::kUtilizationPatterns: {
-      const std::vector<std::string> names =
-          entry.kind == LayoutKind::kFiles
-              ? std::vector<std::string>{"BrimoraParams_A.xml", "BrimoraParams_B.xml"}
-              : std::vector<std::string>{"utilization_h.txt", "utilization_h_2021.txt", "utilized_h.pkl",
-                                         "UtilDevChans_X.txt"};
-      for (const std::string& name : names) {
-        EXPECT_EQ(ReadFile(copy + "/" + name), ReadFile(backup.installPath + "/Execute/" + name)) << name;
-      }
-      break;
-    }
-    case LayoutKind::kTree: {
-      // Merged areas hold more than one source; every entry of this one must be there.
-      const auto saved = Snapshot(copy);
-      for (const auto& [name, contents] : Snapshot(source)) {
-        if (IsLogWrittenByTheRun(name)) continue;
-        const auto found = saved.find(name);
-        EXPECT_TRUE(found != saved.end() && found->second == contents) << name;
-      }
-      break;
-    }
-  }
-}
-
 struct Blocked {
   const char* what;
   std::function<void(const test::TestInstallation&)> block;
@@ -331,28 +292,9 @@ TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
     const std::unique_ptr<CBackup> backup = LoadConfiguration(installation.Install(), installation.Backup());
     ASSERT_NE(backup, nullptr);
     for (const LayoutEntry& entry : BackupLayout()) {
-      if (!row.lost.contains(entry.item)) ExpectSaved(*backup, installation.Backup(), entry);
+      if (!row.lost.contains(entry.item)) test::ExpectSaved(*backup, installation.Backup(), entry);
     }
   }
-}
-
-// Nothing blocked: the backup holds every entry of the layout, and nothing else.
-TEST(BackupFailures, AnUnblockedBackupHoldsExactlyTheLayout) {
-  test::TestInstallation installation;
-  installation.MakeInstallation();
-  const test::ToolResult result = installation.RunBackup();
-  ASSERT_EQ(result.exitCode, 0) << result.output << installation.BackupLog();
-  const std::unique_ptr<CBackup> backup = LoadConfiguration(installation.Install(), installation.Backup());
-  ASSERT_NE(backup, nullptr);
-  std::set<std::string> top;
-  for (const LayoutEntry& entry : BackupLayout()) {
-    ExpectSaved(*backup, installation.Backup(), entry);
-    const std::string path = fs::relative(backup->EntryPath(installation.Backup(), entry), installation.Backup()).string();
-    top.insert(path.substr(0, path.find('/')));
-  }
-  std::set<std::string> present;
-  for (const auto& item : fs::directory_iterator(installation.Backup())) present.insert(item.path().filename().string());
-  EXPECT_EQ(present, top);
 }
 
 }  // namespace

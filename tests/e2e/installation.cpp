@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "backup/backup.h"
+
 namespace brimora::test {
 
 namespace fs = std::filesystem;
@@ -27,6 +29,50 @@ std::int64_t ModificationTime(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec : -1;
 }
+
+namespace {
+
+bool IsLogWrittenByTheRun(const std::string& name) {
+  return name.find("BackupLog") != std::string::npos || name.find("BrimoraUpgrade") != std::string::npos;
+}
+
+}  // namespace
+
+void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry) {
+  const std::string source = backup.SourcePath(entry);
+  const std::string copy = backup.EntryPath(backupFolder, entry);
+  SCOPED_TRACE(copy);
+  switch (entry.kind) {
+    case LayoutKind::kFile:
+      ASSERT_TRUE(fs::is_regular_file(copy));
+      EXPECT_EQ(ReadFile(copy), ReadFile(source));
+      EXPECT_EQ(ModificationTime(copy), ModificationTime(source));
+      break;
+    case LayoutKind::kFiles:
+    case LayoutKind::kUtilizationPatterns: {
+      const std::vector<std::string> names =
+          entry.kind == LayoutKind::kFiles
+              ? std::vector<std::string>{"BrimoraParams_A.xml", "BrimoraParams_B.xml"}
+              : std::vector<std::string>{"utilization_h.txt", "utilization_h_2021.txt", "utilized_h.pkl",
+                                         "UtilDevChans_X.txt"};
+      for (const std::string& name : names) {
+        EXPECT_EQ(ReadFile(copy + "/" + name), ReadFile(backup.installPath + "/Execute/" + name)) << name;
+      }
+      break;
+    }
+    case LayoutKind::kTree: {
+      // Merged areas hold more than one source; every entry of this one must be there.
+      const auto saved = Snapshot(copy);
+      for (const auto& [name, contents] : Snapshot(source)) {
+        if (IsLogWrittenByTheRun(name)) continue;
+        const auto found = saved.find(name);
+        EXPECT_TRUE(found != saved.end() && found->second == contents) << name;
+      }
+      break;
+    }
+  }
+}
+
 
 void TestInstallation::MakeInstallation(const std::string& extraSettings, bool ssl) {
   for (const char* name : {"reports.xml", "BrimoraParams.xml", "BrimoraParams_A.xml", "BrimoraParams_B.xml",

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup.h"
+#include "backup/backup_layout.h"
 #include "common/format.h"
 #include "support/test_support.h"
 
@@ -19,6 +21,10 @@ std::map<std::string, std::string> Snapshot(const std::string& folder);
 
 // Modification time in nanoseconds, -1 when the path cannot be examined.
 std::int64_t ModificationTime(const std::string& path);
+
+// Checks that one entry of the layout was saved whole from its source: contents (and times of
+// single files); for folders every entry of the source, so merged folders may hold more.
+void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry);
 
 class TestInstallation {
  public:
