@@ -59,23 +59,6 @@ TEST_F(ArchiveExtractionTest, RunsTheArchiverInTheDestinationWithItsOptions) {
   }
 }
 
-TEST_F(ArchiveExtractionTest, AnArchivePathWithBlankQuoteAndBackslashStaysOneArgument) {
-  const std::string archive = MakeArchive("odd \"dir\\/my archive.zip");
-  const std::string quoted = "\"" + tmp_.Path() + "/odd \\\"dir\\/my archive.zip\"";
-  ASSERT_TRUE(ExtractArchive(archive, tmp_ / "out", false));
-
-  // A relative path is made absolute: the archiver runs in the destination, not here.
-  const fs::path previous = fs::current_path();
-  fs::current_path(tmp_.Path());
-  const bool extracted = ExtractArchive("odd \"dir\\/my archive.zip", tmp_ / "out", false);
-  fs::current_path(previous);
-  ASSERT_TRUE(extracted);
-
-  const std::string expected = Archiver() + " e -y " + quoted;
-  ASSERT_EQ(fake_.CommandLines(), (Strings{expected, expected}));
-  EXPECT_EQ(SplitCommandLine(expected), (Strings{SevenZipPath(), "e", "-y", archive}));
-}
-
 TEST_F(ArchiveExtractionTest, AnswersTrueOnlyForExitCodeZeroWithinTheTimeOut) {
   struct Case {
     const char* name;

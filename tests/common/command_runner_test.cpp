@@ -63,27 +63,6 @@ TEST(ProcessCommandRunnerTest, PassesTheOptionsToTheChildAndReportsHowItEnded) {
   EXPECT_EQ(notStarted.exitCode, std::nullopt);
 }
 
-TEST(ProcessCommandRunnerTest, RunsInTheWorkingFolderAndStopsAtTheTimeOut) {
-  test::TempFolder folder;
-  const std::string odd = folder / "blank \"quote\" \\";
-  fs::create_directory(odd);
-  CProcessCommandRunner runner;
-  CommandOptions inFolder;
-  inFolder.workingFolder = odd;
-  const CommandResult cwd = runner.Run(ToolCommand({"cwd"}), inFolder);
-  EXPECT_TRUE(cwd.Succeeded());
-  EXPECT_EQ(fs::path(cwd.output), fs::canonical(odd));
-
-  CommandOptions brief;
-  brief.timeoutSeconds = 1;
-  const auto start = std::chrono::steady_clock::now();
-  const CommandResult hung = runner.Run(ToolCommand({"grandchild", folder / "pids"}), brief);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  EXPECT_FALSE(hung.completed);
-  EXPECT_EQ(hung.exitCode, std::nullopt);
-  EXPECT_EQ(hung.output, "ready\n") << "what came before the time-out is kept";
-}
-
 TEST(CommandRunnerTest, ScopesReplaceTheProcessRunnerAndRestoreItInOrder) {
   EXPECT_NE(dynamic_cast<CProcessCommandRunner*>(&CurrentCommandRunner()), nullptr);
   test::CFakeCommandRunner outer;
@@ -99,34 +78,6 @@ TEST(CommandRunnerTest, ScopesReplaceTheProcessRunnerAndRestoreItInOrder) {
   EXPECT_NE(dynamic_cast<CProcessCommandRunner*>(&CurrentCommandRunner()), nullptr);
   EXPECT_EQ(inner.CommandLines(), Strings{"first"});
   EXPECT_EQ(outer.CommandLines(), Strings{"second"});
-}
-
-TEST(CommandRunnerTest, TheFakePlaysItsScriptInOrderThenSucceedsWithoutOutput) {
-  test::CFakeCommandRunner fake;
-  fake.AnswerExit(1, "svn: E155004: locked\n");
-  fake.AnswerTimeOut();
-  CommandOptions options;
-  options.workingFolder = "/srv";
-  options.utf8 = true;
-
-  const CommandResult first = fake.Run("svn update", options);
-  EXPECT_TRUE(first.completed);
-  EXPECT_EQ(first.exitCode, 1);
-  EXPECT_EQ(first.output, "svn: E155004: locked\n");
-  const CommandResult second = fake.Run("svn cleanup", {});
-  EXPECT_FALSE(second.completed);
-  EXPECT_EQ(second.exitCode, std::nullopt);
-  for (int i = 0; i < 2; ++i) {
-    const CommandResult later = fake.Run("svn update", {});
-    EXPECT_TRUE(later.Succeeded());
-    EXPECT_EQ(later.output, "");
-  }
-
-  EXPECT_EQ(fake.CommandLines(), (Strings{"svn update", "svn cleanup", "svn update", "svn update"}));
-  EXPECT_EQ(fake.Commands()[0].options.workingFolder, "/srv");
-  EXPECT_TRUE(fake.Commands()[0].options.utf8);
-  EXPECT_FALSE(fake.Commands()[1].options.utf8);
-  EXPECT_EQ(fake.AnswersLeft(), 0u);
 }
 
 }  // namespace

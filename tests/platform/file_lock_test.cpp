@@ -62,21 +62,6 @@ TEST_F(LockedFileTest, HoldersOfOneFileExcludeEachOtherUntilClosed) {
   EXPECT_EQ(first.Open(other, 0), FileLockResult::kLocked);
 }
 
-TEST_F(LockedFileTest, AWaitingHolderGetsTheLockWhenItIsReleased) {
-  const std::string path = WriteFile("config.ini", "K=v\n");
-  LockedFile first;
-  ASSERT_EQ(first.Open(path, 0), FileLockResult::kLocked);
-  FileLockResult waited = FileLockResult::kFailed;
-  std::thread waiter([&] {
-    LockedFile second;
-    waited = second.Open(path, 10000);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  first.Close();
-  waiter.join();
-  EXPECT_EQ(waited, FileLockResult::kLocked);
-}
-
 TEST_F(LockedFileTest, HolderThatIsKilledReleasesTheLock) {
   const std::string path = WriteFile("config.ini", "");
   int ready[2];
