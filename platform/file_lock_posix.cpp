@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/posix_util.h"
+
 namespace brimora::platform {
 namespace {
 
@@ -21,11 +23,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(5);
 constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
 int OpenNoFollow(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), kOpenFlags);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return posix::Retry([&] { return ::open(path.c_str(), kOpenFlags); });
 }
 
 // Polls for the exclusive lock until the deadline. Answers 0, EWOULDBLOCK on time-out, or the

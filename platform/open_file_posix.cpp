@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/posix_util.h"
+
 namespace brimora::platform {
 namespace {
 
@@ -17,11 +19,7 @@ constexpr int kOpenFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTT
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as fopen creates files
 
 int OpenDescriptor(const std::string& path, int flags) {
-  int fd;
-  do {
-    fd = open(path.c_str(), flags, kNewFileMode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return posix::Retry([&] { return open(path.c_str(), flags, kNewFileMode); });
 }
 
 // Checks what `fd` refers to and prepares it for writing; answers 0 or an errno value.
