@@ -55,6 +55,10 @@ std::string QuoteArgument(std::string_view argument) {
   if (!argument.empty() && argument.find_first_of(" \t\n\v\f\r\"") == std::string_view::npos) {
     return std::string(argument);
   }
+  return QuoteArgumentAlways(argument);
+}
+
+std::string QuoteArgumentAlways(std::string_view argument) {
   std::string quoted = "\"";
   for (std::size_t i = 0;; ++i) {
     std::size_t backslashes = 0;

@@ -56,6 +56,9 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // returned as it is. Bytes are kept as they are, valid UTF-8 or not.
 std::string QuoteArgument(std::string_view argument);
 
+// Like QuoteArgument, but always in double quotes, even when the argument needs none.
+std::string QuoteArgumentAlways(std::string_view argument);
+
 // Runs the command line and waits for it.
 // - The first argument is the program: looked up on PATH when it holds no "/", else taken as a
 //   path (a relative one against the child's working folder).
