@@ -82,8 +82,34 @@ class CBackup {
   // this run writes; on failure a line names where it stopped and the caller writes its own.
   bool BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error = nullptr);
 
-  // The restore run.
+  // The restore run: selects the installation's own Subversion client when it has one, then
+  // runs every area in its fixed order, each whatever the earlier ones answered. True only when
+  // every area succeeded. The database switch changes nothing.
   bool RestoreFromBackup(bool includeDatabase, const std::string& userName);
+
+  // The restore areas; each is given the install path and the backup folder and logs its own
+  // start, error and completion lines to the trace log.
+  bool RestoreFileStorage(const std::string& root, const std::string& backup, const std::string& userName);
+  bool RestoreDataFiles(const std::string& source, const std::string& destination);
+  bool RestoreSettings(const std::string& root, const std::string& backup, const std::string& userName);
+  bool RestoreParameterManager(const std::string& root, const std::string& backup, const std::string& userName);
+  bool RestoreParameterManagerImages(const std::string& root, const std::string& backup);
+  bool RestoreSecurity(const std::string& root, const std::string& backup);
+  bool RestorePartsTracker(const std::string& root, const std::string& backup);
+
+  // Where an item of the backup layout lies in the backup folder `backup`.
+  static std::string RestoreSource(const std::string& backup, LayoutItem item);
+
+  // Restores one file over `destination`. A source that does not exist is logged as skipped
+  // and answers true. The backup folder is not trusted: a link at the source, or in place of a
+  // folder on its way below the backup folder, fails the copy (ELOOP); so does a link in place
+  // of a folder on the destination's way below the install path. On failure *error holds the
+  // system error code. The destination's folder is not created.
+  bool RestoreFile(const std::string& source, const std::string& destination, int* error);
+  // Copies the folder `source` over `destination` (created as needed, existing files replaced)
+  // under the same rules for links, the link test also covering both folders themselves. On
+  // failure a line names where it stopped, and *error holds the system error code.
+  bool RestoreTree(const std::string& source, const std::string& destination, int* error);
 
   std::string backupPath;                // the backup folder the runs write to or read from
   std::string installPath;               // root folder of the server installation
@@ -112,8 +138,9 @@ class CBackup {
 
 // Copies the utilization data files (utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl,
 // UtilDevChans*.txt, UtilDevStates*.txt) of sourceFolder into destinationFolder, both ending
-// with "/", replacing files of the same name. A failed copy is written to `log` when given.
-// label ("Backup" when empty) opens the skip and error lines. A source folder that cannot be
+// with "/", replacing files of the same name. A failed copy is written to `log` when given,
+// else to the trace log as a restore error line. label ("Backup" when empty) opens the skip
+// and backup error lines. A source folder that cannot be
 // listed is a failure too (one line). `link` says whether a file that is a link is read
 // through. True when no copy failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,

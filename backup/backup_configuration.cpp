@@ -6,6 +6,7 @@
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_support.h"
+#include "backup/restore_messages.h"
 #include "common/file_utils.h"
 #include "common/paths.h"
 #include "common/trace_log.h"
@@ -106,6 +107,8 @@ bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& de
     if (listError != 0) {
       if (log != nullptr && !listingReported) {
         log->Write(0, messages::kUtilizationFolderNotListed, shownLabel, sourceFolder, sourceFolder, listError);
+      } else if (log == nullptr && !listingReported) {
+        WriteLog(0, messages::kRestoreFolderNotListed, sourceFolder, listError);
       }
       listingReported = true;
       ok = false;
@@ -120,6 +123,8 @@ bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& de
       if (const int rc = CopyNamedFile(source, destination, false, link); rc != 0) {
         if (log != nullptr) {
           log->Write(0, messages::kUtilizationFileNotCopied, shownLabel, sourceFolder, source, destination, rc);
+        } else {
+          WriteLog(0, messages::kRestoreFileToFailed, destination, source, rc);
         }
         ok = false;
       }

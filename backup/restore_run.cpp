@@ -1,15 +1,91 @@
-// The restore run.
+// The restore run, the single-file and folder copies its areas share, and the Parameter Manager
+// images.
+
+#include <cerrno>
 
 #include "backup/backup.h"
+#include "backup/restore_messages.h"
+#include "backup/restore_support.h"
+#include "common/file_utils.h"
 #include "common/trace_log.h"
+#include "common/tree_walk.h"
+#include "platform/files.h"
+#include "sourcecontrol/svn_client.h"
 
 namespace brimora {
 
-bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& /*userName*/) {
-  // Nothing may be reported as restored while this build cannot restore.
-  WriteLog(0, "Restore - ERROR: The restore is not available in this build; nothing was restored from %s.\n",
-           backupPath);
+namespace {
+
+// The installation's own client, when it ships one, is used for every later client command.
+void SelectSvnClient(const std::string& root) {
+  const std::string client = root + "/Subversion/bin/svn";
+  if (platform::IsExecutableFile(client)) SetSvnCommand(QuotedValue(client));
+}
+
+}  // namespace
+
+std::string CBackup::RestoreSource(const std::string& backup, LayoutItem item) {
+  return backup + "/" + Layout(item).entry;
+}
+
+bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& userName) {
+  const std::string root = installPath;
+  const std::string backup = backupPath;
+  SelectSvnClient(root);
+  bool ok = RestoreFileStorage(root, backup, userName);
+  ok = RestoreSettings(root, backup, userName) && ok;
+  ok = RestoreParameterManager(root, backup, userName) && ok;
+  ok = RestoreParameterManagerImages(root, backup) && ok;
+  ok = RestoreSecurity(root, backup) && ok;
+  ok = RestorePartsTracker(root, backup) && ok;
+  return ok;
+}
+
+bool CBackup::RestoreFile(const std::string& source, const std::string& destination, int* error) {
+  *error = LinkOnTheWay(backupPath, source, false);
+  if (*error != 0) return false;
+  platform::FileInfo info;
+  if (platform::GetFileInfo(source, false, &info) == ENOENT) {
+    WriteLog(1, messages::kRestoreSourceMissing, "Backup", source);
+    return true;
+  }
+  *error = LinkOnTheWay(installPath, destination, false);
+  if (*error != 0) return false;
+  bool skipped = false;
+  *error = platform::CopyOneFile(source, destination, false, platform::SourceLink::kRefuse, &skipped);
+  if (*error == 0 && skipped) WriteLog(1, kSpecialFileSkipped, source);
+  return *error == 0;
+}
+
+bool CBackup::RestoreTree(const std::string& source, const std::string& destination, int* error) {
+  const int sourceError = LinkOnTheWay(backupPath, source, true);
+  const int destinationError = sourceError != 0 ? 0 : LinkOnTheWay(installPath, destination, true);
+  if (sourceError != 0 || destinationError != 0) {
+    *error = sourceError != 0 ? sourceError : destinationError;
+    WriteLog(0, messages::kRestoreCopyFailedAt,
+             "\"" + (sourceError != 0 ? source : destination) + "\": " + platform::ErrorText(*error));
+    return false;
+  }
+  TreeFailure failure;
+  if (CopyFolder(source, destination, error, &failure)) return true;
+  WriteLog(0, messages::kRestoreCopyFailedAt, failure.Description());
   return false;
+}
+
+bool CBackup::RestoreParameterManagerImages(const std::string& root, const std::string& backup) {
+  WriteLog(1, messages::kRestoreImagesStart);
+  const std::string source = RestoreSource(backup, LayoutItem::kParameterManagerImages);
+  const std::string destination = root + "/Execute/ParameterManager/images";
+  platform::FileInfo info;
+  if (platform::GetFileInfo(source, false, &info) != ENOENT) {
+    int error = 0;
+    if (!RestoreTree(source, destination, &error)) {
+      WriteLog(0, messages::kRestoreImagesFailed);
+      return false;
+    }
+  }
+  WriteLog(1, messages::kRestoreImagesComplete);
+  return true;
 }
 
 }  // namespace brimora

@@ -156,8 +156,9 @@ class PendingFile {
 int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
                   PendingFile* pending, bool* skipped);
 
-// Whether a single-file copy reads through a symbolic link at its source.
-enum class SourceLink { kCopyAsLink, kFollow };
+// What a single-file copy does with a symbolic link at its source: copy the link itself, read
+// through it, or refuse it (ELOOP, nothing copied) when the source folder is not trusted.
+enum class SourceLink { kCopyAsLink, kFollow, kRefuse };
 
 // The single-file copy by paths: CopyToPending from the source's folder, then Place in the
 // destination's folder (replacing unless failIfExists). A socket, FIFO or device at the source

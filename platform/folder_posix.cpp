@@ -532,6 +532,11 @@ int CopyOneFile(const std::string& source, const std::string& destination, bool 
 
   Folder from;
   if (const int rc = from.Open(sourceFolder, true); rc != 0) return rc;
+  if (link == SourceLink::kRefuse) {
+    FileInfo info;
+    if (const int rc = from.DescribeChild(sourceName, &info); rc != 0) return rc;
+    if (info.kind == EntryKind::kLink) return ELOOP;
+  }
   Folder to;
   if (const int rc = to.Open(destinationFolder, true); rc != 0) return rc;
   PendingFile pending;

@@ -1,0 +1,188 @@
+// The settings, Parameter Manager, security and Parts Tracker areas of the restore.
+
+#include <cerrno>
+#include <vector>
+
+#include "backup/backup.h"
+#include "backup/restore_messages.h"
+#include "backup/restore_support.h"
+#include "common/file_utils.h"
+#include "common/format.h"
+#include "common/paths.h"
+#include "common/settings_folder.h"
+#include "common/trace_log.h"
+#include "platform/files.h"
+#include "sourcecontrol/checkin.h"
+
+namespace brimora {
+
+namespace {
+
+using enum LayoutItem;
+
+bool Exists(const std::string& path) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, false, &info) != ENOENT;
+}
+
+}  // namespace
+
+bool CBackup::RestoreSettings(const std::string& root, const std::string& backup, const std::string& userName) {
+  WriteLog(1, messages::kRestoreSettingsStart);
+  bool ok = true;
+  const std::string settings = backup + "/" + layout::kSettings;
+  const std::string execute = root + "/Execute";
+  const std::string settingsFileFolder = GetSettingsFolder(root);
+
+  const auto file = [&](const std::string& source, const std::string& destination) {
+    int error = 0;
+    if (RestoreFile(source, destination, &error)) return;
+    WriteLog(0, messages::kRestoreFileToFailed, destination, source, error);
+    ok = false;
+  };
+  const auto item = [&](LayoutItem restored, const std::string& destinationFolder) {
+    file(RestoreSource(backup, restored), destinationFolder + "/" + NameAfterLastSeparator(Layout(restored).entry));
+  };
+  const auto folder = [&](const std::string& source, const std::string& destination) {
+    int error = 0;
+    if (RestoreTree(source, destination, &error)) return;
+    WriteLog(0, messages::kRestoreFolderToFailed, destination, source, error);
+    ok = false;
+  };
+
+  item(kReports, execute);
+  item(kSettingsFile, settingsFileFolder);
+
+  // Every "BrimoraParams_*.xml" of the backup, then "BrimoraParams.xml", each into Execute.
+  std::vector<std::string> parameterFiles;
+  int listError = LinkOnTheWay(backup, settings, true);
+  if (listError == 0) ListFiles(settings, Layout(kParameterFiles).source, parameterFiles, 0, &listError);
+  if (listError != 0 && listError != ENOENT) {
+    WriteLog(0, messages::kRestoreFolderNotListed, settings, listError);
+    ok = false;
+  }
+  parameterFiles.push_back(RestoreSource(backup, kParameters));
+  for (const std::string& path : parameterFiles) {
+    const std::string name = NameAfterLastSeparator(path);
+    file(settings + "/" + name, execute + "/" + name);
+  }
+
+  for (LayoutItem restored : {kServiceSettings, kScheduledTasks, kUserDefined, kBackupSettings}) {
+    item(restored, execute);
+  }
+  item(kGenericFileEditor, root);
+  item(kMergeUploadConfig, execute);
+
+  // "units.dat" belongs to the FileStorage working copy, which records it as a new revision.
+  const std::string config = root + "/Repository/FileStorage/Config";
+  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
+  const std::string unitsSource = RestoreSource(backup, kUnits);
+  const std::string units = config + "/units.dat";
+  file(unitsSource, units);
+  if (!CheckinFile(config, messages::kConfigFolderComment, userName)) {
+    WriteLog(0, messages::kCheckinFolderFailed, config);
+    ok = false;
+  }
+  if (!CheckinFile(units, Format(messages::kUnitsComment, unitsSource), userName)) {
+    WriteLog(0, messages::kCheckinFileFailed, units, unitsSource);
+    ok = false;
+  }
+
+  item(kConfigDrv, execute);
+  item(kReportJobs, execute);
+  const std::string users = RestoreSource(backup, kUsers);
+  if (Exists(users)) folder(users, root + "/Users");
+  item(kTestSystems, settingsFileFolder);
+  item(kTestSystemGroups, settingsFileFolder);
+
+  if (const int error = LinkOnTheWay(backup, settings, true); error != 0) {
+    WriteLog(0, messages::kRestoreFolderNotListed, settings, error);
+    ok = false;
+  } else if (const int error = LinkOnTheWay(root, execute + "/", true); error != 0) {
+    WriteLog(0, messages::kRestoreFolderToFailed, execute, settings, error);
+    ok = false;
+  } else if (Exists(settings) &&
+             !CopyUtilizationFiles(settings + "/", execute + "/", "Restore", nullptr, platform::SourceLink::kRefuse)) {
+    ok = false;
+  }
+
+  const std::string webReports = RestoreSource(backup, kWebReports);
+  if (FolderExists(webReports)) folder(webReports, execute + "/WebReports");
+
+  WriteLog(1, messages::kRestoreSettingsComplete);
+  return ok;
+}
+
+bool CBackup::RestoreParameterManager(const std::string& root, const std::string& backup,
+                                      const std::string& userName) {
+  WriteLog(1, messages::kRestoreParameterManagerStart);
+  bool ok = true;
+  const std::string config = root + "/Repository/FileStorage/Config";
+  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
+  const std::string source = RestoreSource(backup, kNames);
+  const std::string destination = config + "/names.pmp";
+  int error = 0;
+  if (!RestoreFile(source, destination, &error)) {
+    WriteLog(0, messages::kRestoreFileFailed, destination, source, error);
+    ok = false;
+  }
+  if (!CheckinFile(config, messages::kConfigFolderComment, userName)) {
+    WriteLog(0, messages::kCheckinFolderFailed, config);
+    ok = false;
+  }
+  if (!CheckinFile(destination, Format(messages::kNamesComment, source), userName)) {
+    WriteLog(0, messages::kCheckinFileFailed, destination, source);
+    ok = false;
+  }
+  WriteLog(1, messages::kRestoreParameterManagerComplete);
+  return ok;
+}
+
+bool CBackup::RestoreSecurity(const std::string& root, const std::string& backup) {
+  WriteLog(1, messages::kRestoreSecurityStart);
+  bool ok = true;
+  for (LayoutItem restored : {kUsersData, kUsersXml}) {
+    const std::string source = RestoreSource(backup, restored);
+    const std::string destination = root + "/Execute/" + NameAfterLastSeparator(Layout(restored).entry);
+    int error = 0;
+    if (!RestoreFile(source, destination, &error)) {
+      WriteLog(0, messages::kRestoreFileFailed, destination, source, error);
+      ok = false;
+    }
+  }
+  WriteLog(1, messages::kRestoreSecurityComplete);
+  return ok;
+}
+
+bool CBackup::RestorePartsTracker(const std::string& root, const std::string& backup) {
+  WriteLog(1, messages::kRestorePartsTrackerStart);
+  bool ok = true;
+  int error = 0;
+  if (!RestoreTree(RestoreSource(backup, kPartsDatabase), partsTrackerDatabasePath, &error)) {
+    WriteLog(0, messages::kRestorePartsDatabaseFailed);
+    ok = false;
+  }
+
+  // The two configuration files; a missing one is a notice in the backup log.
+  const auto configurationFile = [&](LayoutItem restored, const char* failedLine) {
+    const std::string source = RestoreSource(backup, restored);
+    const std::string destination = root + "/Execute/" + NameAfterLastSeparator(Layout(restored).entry);
+    if (LinkOnTheWay(backupPath, source, false) != 0 || LinkOnTheWay(installPath, destination, false) != 0 ||
+        !CopyBackupFile(source, destination, false, nullptr, platform::SourceLink::kRefuse)) {
+      WriteLog(0, failedLine, destination);
+      ok = false;
+    }
+  };
+  configurationFile(kPartDbConfig, messages::kRestorePartsTrackerFileFailed);
+  configurationFile(kPartsDbExporterConfig, messages::kRestorePartTrackerFileFailed);
+
+  const std::string changeLogs = RestoreSource(backup, kPartsChangeLogs);
+  if (Exists(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
+    WriteLog(0, messages::kRestorePartsChangeFilesFailed);
+    ok = false;
+  }
+  WriteLog(1, messages::kRestorePartsTrackerComplete);
+  return ok;
+}
+
+}  // namespace brimora

@@ -1,0 +1,16 @@
+#pragma once
+// Path tests of the restore, which reads a backup folder it does not trust and writes into an
+// installation that other accounts can write.
+
+#include <string>
+
+namespace brimora {
+
+// Examines the components of `path` that follow `base`, without following links. Answers ELOOP
+// when one of them is a symbolic link (the last one only when lastToo), ENOTDIR when one in a
+// folder's place is something else, and 0 otherwise. A missing component ends the test with 0:
+// what is missing cannot lead anywhere. A path that does not lie below `base`, and the part of
+// one from a ".." component on, are configured places outside the tree and are not examined.
+int LinkOnTheWay(const std::string& base, const std::string& path, bool lastToo);
+
+}  // namespace brimora
