@@ -289,6 +289,23 @@ TEST_F(CheckinTest, CommitIsCleanedUpAndRetriedOnlyOnceForALockedWorkingCopy) {
   }
 }
 
+TEST_F(CheckinTest, EveryFailedStepBeforeTheCommitFailsTheAnswerButNotTheCommit) {
+  // Commands of a commit of a plain file: propget, propset version, propset username, update,
+  // resolve, commit.
+  for (std::size_t failing = 0; failing < 6; ++failing) {
+    test::CFakeCommandRunner fake;
+    CScopedCommandRunner use(fake);
+    for (std::size_t i = 0; i < 6; ++i) {
+      fake.AnswerExit(i == failing ? 1 : 0, i == 0 && i != failing ? "<properties/>" : "svn: E1: failed\n");
+    }
+    EXPECT_FALSE(CommitFile("/wc/a", "c", "u")) << failing;
+    const Lines lines = fake.CommandLines();
+    EXPECT_THAT(lines.back(), testing::StartsWith("svn commit ")) << failing;
+    // A failed version read writes no version.
+    EXPECT_EQ(lines.size(), failing == 0 ? 5u : 6u) << failing;
+  }
+}
+
 TEST_F(CheckinTest, FailedStepsAreReportedAndNothingIsUndone) {
   // A failing resolve still lets the commit run, and the check-in reports the commit.
   fake_.AnswerExit(0, "<info><entry/></info>");  // info: versioned
