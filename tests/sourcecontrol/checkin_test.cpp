@@ -188,6 +188,27 @@ TEST_F(CheckinTest, ModuleArchiveValuesBecomeVersionedAndRevisionProperties) {
   EXPECT_TRUE(fs::is_empty(temporary));
 }
 
+TEST_F(CheckinTest, ModuleArchiveWithoutAReadableModuleFileGetsNoModuleValues) {
+  // "module.xml" stored as a link (to a file the archive also holds) is never read through, and
+  // an archive that is not one at all gives nothing either.
+  const std::string source = Root() + "/src";
+  fs::create_directories(source);
+  test::WriteFile(source + "/real.xml", "<doc><module><class>Lab</class></module></doc>");
+  fs::create_symlink("real.xml", source + "/module.xml");
+  fs::create_directories(Root() + "/wc/modules");
+  const std::string linked = Root() + "/wc/modules/linked.zip";
+  test::RunProgram({SevenZipPath(), "a", "-bd", "-snl", "-tzip", linked, source + "/real.xml", source + "/module.xml"});
+  const std::string broken = MakeFile("wc/modules/broken.zip", "not an archive");
+  for (const std::string& path : {linked, broken}) {
+    test::CFakeCommandRunner* fake = &fake_;
+    fake->AnswerExit(0, "<properties/>");
+    EXPECT_TRUE(CommitFile(path, "c", "u")) << path;
+  }
+  for (const std::string& line : fake_.CommandLines()) {
+    EXPECT_THAT(line, testing::Not(HasSubstr("module_"))) << line;
+  }
+}
+
 TEST_F(CheckinTest, EmptyPathCommitsWithoutPathOrRevisionProperties) {
   fake_.AnswerExit(1, kNotVersioned);
   fake_.AnswerExit(0);
