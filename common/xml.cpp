@@ -176,7 +176,11 @@ pugi::xpath_node SelectFirst(const pugi::xpath_node& context, const std::string&
 }
 
 pugi::xpath_node_set SelectAll(const pugi::xpath_node& context, const std::string& xpath) {
-  return EvaluateXPath(xpath, [&](pugi::xpath_query& query) { return query.evaluate_node_set(context); });
+  pugi::xpath_node_set set =
+      EvaluateXPath(xpath, [&](pugi::xpath_query& query) { return query.evaluate_node_set(context); });
+  // The parser hands back some selections (steps below several parents) out of document order.
+  set.sort();
+  return set;
 }
 
 // The evaluation context of a read: the context node when there is one, else the document.

@@ -83,6 +83,15 @@ TEST(XmlSelectTest, NodeListsAndElementViews) {
   }
 }
 
+TEST(XmlSelectTest, SelectionsThroughSeveralParentsComeInDocumentOrder) {
+  const XmlDocument doc = LoadXmlText(
+      "<Root><Section n='1'><Root><Section n='2'/></Root></Section><Section n='3'/></Root>");
+  XmlNodeList list = SelectNodes(doc, "//Root/Section");
+  std::string order;
+  while (XmlNode node = list.NextNode()) order += ReadXmlString(node, "@n", "?");
+  EXPECT_EQ(order, "123");
+}
+
 TEST(XmlSelectTest, DeeplyNestedDocumentIsReadWithoutRecursion) {
   constexpr int kDepth = 200000;
   std::string xml;
