@@ -70,6 +70,13 @@ class CheckinTest : public test::SourceControlTest {
     return path;
   }
   static std::string Q(const std::string& text) { return "\"" + text + "\""; }
+  // The client's answers for a file it does not know yet: info fails, add succeeds, and the
+  // file has no "version" property.
+  void AnswerNewFile() {
+    fake_.AnswerExit(1, kNotVersioned);
+    fake_.AnswerExit(0);
+    fake_.AnswerExit(1, kNoProperty);
+  }
   // The first commit command line the runner saw.
   static std::string CommitLine(const test::CFakeCommandRunner& fake) {
     for (const std::string& line : fake.CommandLines()) {
@@ -85,9 +92,7 @@ class CheckinTest : public test::SourceControlTest {
 
 TEST_F(CheckinTest, NewFileIsAddedVersionedCommittedAndUpdated) {
   const std::string path = MakeFile("wc/notes.txt", "x");
-  fake_.AnswerExit(1, kNotVersioned);  // info
-  fake_.AnswerExit(0);                 // add
-  fake_.AnswerExit(1, kNoProperty);    // propget version
+  AnswerNewFile();
   EXPECT_TRUE(CheckinFile(path, "Restored", "alice"));
   EXPECT_EQ(fake_.CommandLines(),
             (Lines{"svn info --xml -- " + Q(path),
@@ -123,9 +128,7 @@ TEST_F(CheckinTest, DocflowInstanceGetsItsValuesAndSaveAction) {
   const std::string path = MakeFile("wc/DocFlows/Instances/Run 1.XML",
                                     "<Root><Progress>40</Progress><Status>-In \"review\"</Status>"
                                     "<data_checked_tgs>a,b</data_checked_tgs></Root>");
-  fake_.AnswerExit(1, kNotVersioned);
-  fake_.AnswerExit(0);
-  fake_.AnswerExit(1, kNoProperty);
+  AnswerNewFile();
   EXPECT_TRUE(CheckinFile(path, "Created", "alice"));
   const Lines lines = fake_.CommandLines();
   ASSERT_EQ(lines.size(), 14u);
@@ -143,9 +146,7 @@ TEST_F(CheckinTest, DocflowTemplateGetsTemplateValuesAndNoSaveAction) {
   const std::string path = MakeFile("wc/docflows/templates/T.xml",
                                     "<Root><Description>Weekly</Description><Category>QA</Category>"
                                     "<save_action>create</save_action></Root>");
-  fake_.AnswerExit(1, kNotVersioned);
-  fake_.AnswerExit(0);
-  fake_.AnswerExit(1, kNoProperty);
+  AnswerNewFile();
   EXPECT_TRUE(CheckinFile(path, "Created", "alice"));
   const Lines lines = fake_.CommandLines();
   ASSERT_EQ(lines.size(), 15u);
@@ -170,9 +171,7 @@ TEST_F(CheckinTest, ModuleArchiveValuesBecomeVersionedAndRevisionProperties) {
   fs::create_directories(temporary);
   ScopedTemporaryFolder useTemporary(temporary);
   test::RunProgram({SevenZipPath(), "a", "-bd", "-tzip", path, Root() + "/src/deep"});
-  fake_.AnswerExit(1, kNotVersioned);
-  fake_.AnswerExit(0);
-  fake_.AnswerExit(1, kNoProperty);
+  AnswerNewFile();
   EXPECT_TRUE(CheckinFile(path, "Restored", "alice"));
   const Lines lines = fake_.CommandLines();
   ASSERT_EQ(lines.size(), 13u);
@@ -210,9 +209,7 @@ TEST_F(CheckinTest, ModuleArchiveWithoutAReadableModuleFileGetsNoModuleValues) {
 }
 
 TEST_F(CheckinTest, EmptyPathCommitsWithoutPathOrRevisionProperties) {
-  fake_.AnswerExit(1, kNotVersioned);
-  fake_.AnswerExit(0);
-  fake_.AnswerExit(1, kNoProperty);
+  AnswerNewFile();
   EXPECT_TRUE(CheckinFile("", "All \"of\" it", "alice"));
   EXPECT_EQ(fake_.CommandLines(),
             (Lines{"svn info --xml -- \"\"", "svn add -- \"\"", "svn propget --xml version -- \"\"",
