@@ -124,40 +124,41 @@ TEST_F(CheckinTest, VersionedFileIsUpdatedFirstAndItsVersionCounted) {
                    "svn update --non-interactive -- " + Q(path)}));
 }
 
-TEST_F(CheckinTest, DocflowInstanceGetsItsValuesAndSaveAction) {
-  const std::string path = MakeFile("wc/DocFlows/Instances/Run 1.XML",
-                                    "<Root><Progress>40</Progress><Status>-In \"review\"</Status>"
-                                    "<data_checked_tgs>a,b</data_checked_tgs></Root>");
-  AnswerNewFile();
-  EXPECT_TRUE(CheckinFile(path, "Created", "alice"));
-  const Lines lines = fake_.CommandLines();
-  ASSERT_EQ(lines.size(), 14u);
-  EXPECT_EQ(Lines(lines.begin() + 5, lines.begin() + 10),
-            (Lines{"svn propset docflow_progress -- 40 " + Q(path),
-                   "svn propset docflow_status -- \"-In \\\"review\\\"\" " + Q(path),
-                   "svn propset docflow_data_checked_tgs -- \"a,b\" " + Q(path),
-                   "svn propset docflow_regulation_overridden_tgs -- \"\" " + Q(path),
-                   "svn propset docflow_current_stage_users -- \"\" " + Q(path)}));
-  EXPECT_EQ(lines[12], "svn commit --force-log --message \"Created\" --with-revprop \"username=alice\" "
-                       "--with-revprop \"docflow_save_action=create\" -- " + Q(path));
-}
-
-TEST_F(CheckinTest, DocflowTemplateGetsTemplateValuesAndNoSaveAction) {
-  const std::string path = MakeFile("wc/docflows/templates/T.xml",
-                                    "<Root><Description>Weekly</Description><Category>QA</Category>"
-                                    "<save_action>create</save_action></Root>");
-  AnswerNewFile();
-  EXPECT_TRUE(CheckinFile(path, "Created", "alice"));
-  const Lines lines = fake_.CommandLines();
-  ASSERT_EQ(lines.size(), 15u);
-  EXPECT_EQ(Lines(lines.begin() + 5, lines.begin() + 11),
-            (Lines{"svn propset docflow_description -- \"Weekly\" " + Q(path),
-                   "svn propset docflow_data_administrator -- \"\" " + Q(path),
-                   "svn propset docflow_regulation_checker -- \"\" " + Q(path),
-                   "svn propset docflow_category -- \"QA\" " + Q(path),
-                   "svn propset docflow_testdata -- \"\" " + Q(path),
-                   "svn propset docflow_current_stage_users -- \"\" " + Q(path)}));
-  EXPECT_EQ(lines[13], "svn commit --force-log --message \"Created\" --with-revprop \"username=alice\" -- " + Q(path));
+TEST_F(CheckinTest, DocflowsGetTheValuesOfTheirKindAndInstancesTheirSaveAction) {
+  struct Case {
+    const char* file;
+    const char* contents;
+    Lines properties;  // "name -- value" of the propsets after "username"
+    const char* revisionProperties;
+  } const cases[] = {
+      {"wc/DocFlows/Instances/Run 1.XML",
+       "<Root><Progress>40</Progress><Status>-In \"review\"</Status><data_checked_tgs>a,b</data_checked_tgs></Root>",
+       {"docflow_progress -- 40", "docflow_status -- \"-In \\\"review\\\"\"", "docflow_data_checked_tgs -- \"a,b\"",
+        "docflow_regulation_overridden_tgs -- \"\"", "docflow_current_stage_users -- \"\""},
+       " --with-revprop \"docflow_save_action=create\""},
+      {"wc/docflows/templates/T.xml",
+       "<Root><Description>Weekly</Description><Category>QA</Category><save_action>create</save_action></Root>",
+       {"docflow_description -- \"Weekly\"", "docflow_data_administrator -- \"\"",
+        "docflow_regulation_checker -- \"\"", "docflow_category -- \"QA\"", "docflow_testdata -- \"\"",
+        "docflow_current_stage_users -- \"\""},
+       ""},
+  };
+  for (const Case& c : cases) {
+    test::CFakeCommandRunner fake;
+    CScopedCommandRunner use(fake);
+    const std::string path = MakeFile(c.file, c.contents);
+    fake.AnswerExit(1, kNotVersioned);
+    fake.AnswerExit(0);
+    fake.AnswerExit(1, kNoProperty);
+    EXPECT_TRUE(CheckinFile(path, "Created", "alice"));
+    const Lines lines = fake.CommandLines();
+    ASSERT_EQ(lines.size(), 9 + c.properties.size()) << c.file;
+    for (std::size_t i = 0; i < c.properties.size(); ++i) {
+      EXPECT_EQ(lines[5 + i], "svn propset " + c.properties[i] + " " + Q(path));
+    }
+    EXPECT_EQ(lines[lines.size() - 2], std::string("svn commit --force-log --message \"Created\" --with-revprop "
+                                                   "\"username=alice\"") + c.revisionProperties + " -- " + Q(path));
+  }
 }
 
 TEST_F(CheckinTest, ModuleArchiveValuesBecomeVersionedAndRevisionProperties) {
