@@ -119,18 +119,25 @@ TEST_F(BackupDatabaseTest, TheServerIsStoppedWhileTheFiveCoresAreCopied) {
 
 // The first core that fails ends the copies; the server is started again all the same.
 TEST_F(BackupDatabaseTest, AFailingCoreStopsTheLaterOnesButNotTheRestart) {
-  const std::unique_ptr<CBackup> backup = Prepare();
-  ASSERT_NE(backup, nullptr);
-  WriteFile(Database() + "/Utilization", "a file where the core's copy goes");
-  CScopedCommandRunner use(runner_);
-  EXPECT_FALSE(backup->BackupSearchDatabase(Backup()));
-  EXPECT_TRUE(fs::is_directory(Database() + "/Brimora"));
-  EXPECT_FALSE(fs::exists(Database() + "/lornithinbox"));
-  EXPECT_FALSE(fs::exists(Database() + "/labscheduler"));
-  ASSERT_FALSE(runner_.Commands().empty());
-  EXPECT_EQ(runner_.CommandLines().back(), Script("start"));
-  EXPECT_TRUE(IsSearchServerAvailable());
-  EXPECT_THAT(BackupLogMessages(), Contains(Line(messages::kDatabaseFailed)));
+  for (std::size_t failing = 0; failing < kCores.size(); ++failing) {
+    SCOPED_TRACE(kCores[failing]);
+    fs::remove_all(root_.Path());
+    fs::create_directories(root_.Path());
+    const std::unique_ptr<CBackup> backup = Prepare();
+    ASSERT_NE(backup, nullptr);
+    WriteFile(Database() + "/" + kCores[failing], "a file where the core's copy goes");
+    test::CFakeCommandRunner runner;
+    CScopedCommandRunner use(runner);
+    EXPECT_FALSE(backup->BackupSearchDatabase(Backup()));
+    for (std::size_t core = 0; core < kCores.size(); ++core) {
+      if (core == failing) continue;
+      EXPECT_EQ(fs::is_directory(Database() + "/" + kCores[core]), core < failing) << kCores[core];
+    }
+    ASSERT_FALSE(runner.Commands().empty());
+    EXPECT_EQ(runner.CommandLines().back(), Script("start"));
+    EXPECT_TRUE(IsSearchServerAvailable());
+    EXPECT_THAT(BackupLogMessages(), Contains(Line(messages::kDatabaseFailed)));
+  }
 }
 
 // Saved cores do not make up for a search server left down.

@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -132,10 +134,37 @@ TEST_F(SolrCoreTest, AQueryFailingInTheMiddleFailsTheDumpAndKeepsItsPages) {
 
 TEST_F(SolrCoreTest, AQueryThatGetsNoAnswerFailsTheDump) {
   Use(test::FreePort());
+  std::string reply;
+  EXPECT_FALSE(CSolrCore(server_, "Brimora", 0).HttpGet("select?q=*", reply));
   EXPECT_FALSE(CSolrCore(server_, "Brimora", 0).DumpIndex(Dump()));
   const std::string log = TraceLog();
   EXPECT_THAT(log, HasSubstr(Format(kCoreRequestFailed, Format("http://localhost:%d/solr/Brimora/select?q=*&start=0&rows=100&wt=json", server_.port))));
   EXPECT_THAT(log, HasSubstr(Format(kCoreQueryFailed, "select?q=*&start=0&rows=100&wt=json", "Brimora", 0)));
+}
+
+TEST_F(SolrCoreTest, APageThatCannotBeWrittenFailsTheDump) {
+  CHttpTestServer http([](const HttpRequest&) { return HttpReply{200, Page("[{\"id\":\"1\"}]")}; });
+  Use(http.Port());
+  WriteFile(Dump(), "a file in the dump folder's place");
+  EXPECT_FALSE(CSolrCore(server_, "Brimora", 0).DumpIndex(Dump()));
+  EXPECT_EQ(http.Requests().size(), 1u);
+  EXPECT_EQ(ReadFile(Dump()), "a file in the dump folder's place");
+  EXPECT_THAT(TraceLog(), HasSubstr(Format(kCoreDumpNotWritten, DumpFileName(Dump(), 1), ENOTDIR, "Not a directory")));
+}
+
+// A dump folder that is there but cannot be listed is not an empty one.
+TEST_F(SolrCoreTest, ADumpFolderThatCannotBeListedFailsTheLoad) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  WritePage(1, "[{\"id\":\"1\"}]");
+  ASSERT_EQ(chmod(dir_.Path().c_str(), 0711), 0);
+  ASSERT_EQ(chmod(Dump().c_str(), 0311), 0);
+  Use(test::FreePort());
+  const int code = test::RunForkedUnprivileged([this] {
+    return CSolrCore(server_, "Brimora", 0).RestoreDump(Dump()) ? 0 : 1;
+  });
+  EXPECT_EQ(code, 1);
+  chmod(Dump().c_str(), 0755);
+  EXPECT_TRUE(fs::exists(DumpFileName(Dump(), 1)));
 }
 
 // A page the server does not take stays, with every page after it; the ones taken are gone.

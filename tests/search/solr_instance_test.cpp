@@ -111,6 +111,19 @@ TEST_F(SolrInstanceTest, SystemInformationThatIsNotXmlFailsTheStart) {
                                            "<html>oops")));
 }
 
+TEST_F(SolrInstanceTest, SystemInformationThatDoesNotComeFailsTheStart) {
+  CHttpTestServer http([](const HttpRequest& request) {
+    return request.target == "/solr" ? HttpReply{200, "up"} : HttpReply{0};
+  });
+  CScopedCommandRunner use(fake_);
+  CSolrInstance server;
+  std::string version;
+  EXPECT_FALSE(server.Start(Folder(), http.Port(), version, 30));
+  EXPECT_THAT(TraceLog(), HasSubstr(Format(kSolrRequestFailed,
+                                           Format("http://localhost:%d/solr/admin/info/system?wt=xml", http.Port()),
+                                           "")));
+}
+
 TEST_F(SolrInstanceTest, AStartScriptThatFailsLeavesThePortAtMinusOne) {
   CHttpTestServer http(Answering(200, kSystemInfo));
   CScopedCommandRunner use(fake_);

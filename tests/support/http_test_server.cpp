@@ -125,6 +125,7 @@ void CHttpTestServer::Answer(int connection) {
   }
 
   const HttpReply reply = handler_(request);
+  if (reply.status <= 0) return;
   std::string answer = "HTTP/1.1 " + std::to_string(reply.status) + " " + ReasonOf(reply.status) + "\r\n";
   answer += "Content-Type: " + reply.contentType + "\r\n";
   answer += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";

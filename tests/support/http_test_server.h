@@ -25,6 +25,7 @@ struct HttpRequest {
   std::string body;
 };
 
+// A status of 0 or below closes the connection without any answer.
 struct HttpReply {
   HttpReply(int status = 200, std::string body = {}, std::string contentType = "text/plain; charset=utf-8",
             std::vector<std::string> extraHeaders = {})
