@@ -176,13 +176,6 @@ TEST_F(BackupDatabaseTest, WithoutASearchServerFolderThereIsNothingToSave) {
   EXPECT_THAT(BackupLogMessages(), Not(Contains(Line(messages::kDatabaseFailed))));
 }
 
-TEST_F(BackupDatabaseTest, BackupCoreNeedsAServer) {
-  const std::unique_ptr<CBackup> backup = Prepare();
-  ASSERT_NE(backup, nullptr);
-  EXPECT_FALSE(backup->BackupCore(Database(), "Brimora", nullptr));
-  EXPECT_EQ(backup->currentBackupFolder, Database());
-}
-
 TEST(SolrSettingsTest, PortAndRestartWaitComeFromTheSettingsWithTheirDefaults) {
   test::TempFolder folder;
   const struct {
