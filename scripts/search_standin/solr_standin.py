@@ -44,7 +44,6 @@ SYSTEM_INFO = f"""<?xml version="1.0" encoding="UTF-8"?>
 <lst name="lucene">
   <str name="solr-spec-version">{VERSION}</str>
   <str name="solr-impl-version">{VERSION} stand-in</str>
-  <str name="lucene-spec-version">9.8.0</str>
 </lst>
 </response>
 """
