@@ -15,6 +15,8 @@
 
 namespace brimora {
 
+class CSolrInstance;
+
 class CBackup {
  public:
   // Where the backup log lies in the installation.
@@ -45,7 +47,12 @@ class CBackup {
   // The area steps of the backup; each is given the backup folder B and logs its own start,
   // error and completion lines.
   bool BackupConfigurationFiles(const std::string& backupFolder);
-  bool BackupDatabase(const std::string& backupFolder);
+  // With the search server's folder present: stops the server, copies its five cores into
+  // "<B>/Database" and starts the server again, whatever the copies answered. Without it: a
+  // skip line and true. False when a core was not saved or the server did not start again.
+  bool BackupSearchDatabase(const std::string& backupFolder);
+  // Saves one core of `server` into databaseFolder; false at once without a server.
+  bool BackupCore(const std::string& databaseFolder, const std::string& coreName, CSolrInstance* server);
   bool BackupParameterManagerFiles(const std::string& backupFolder);
   bool BackupParameterManagerImages(const std::string& backupFolder);
   bool BackupSecurityFiles(const std::string& backupFolder);
@@ -145,5 +152,13 @@ class CBackup {
 // through. True when no copy failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log, platform::SourceLink link);
+
+// The search server's port: "//SolrPort" of the settings file at settingsFile, 8983 when the
+// file does not load or has none.
+int ReadSolrPort(const std::string& settingsFile);
+
+// How long a restart waits for the search server: "//SolrTimeoutSecs" of the settings file at
+// settingsFile when it is a number, raised to 30 when below; 30 otherwise.
+int ReadSolrTimeoutSeconds(const std::string& settingsFile);
 
 }  // namespace brimora

@@ -9,8 +9,6 @@ inline constexpr const char kBackupFolderNotCreated[] =
     "BackupForUpdate - ERROR: could not create backup folder \"%s\". Backup Canceled.\n";
 inline constexpr const char kBackupFolderIsASource[] =
     "BackupForUpdate - ERROR: the backup folder \"%s\" is \"%s\", which the backup copies. Backup Canceled.\n";
-inline constexpr const char kDatabaseNotAvailable[] =
-    "Backup %s - ERROR: The database backup is not available in this build; the search cores were not saved.\n";
 
 // Shared single-file and folder copies.
 inline constexpr const char kSourceFileMissing[] = "Backup %s - Source file \"%s\" does not exist. Skipping...\n";
@@ -86,5 +84,16 @@ inline constexpr const char kSubversionOnShare[] =
     "Backup %s - INFO: Subversion backup skipped because it is on a network share.\n";
 inline constexpr const char kSubversionFailed[] = "Backup %s - ERROR: Backup Subversion Failed.\n";
 inline constexpr const char kSubversionComplete[] = "Backup %s - Brimora Solutions Subversion complete.\n";
+
+// Search database.
+inline constexpr const char kDatabaseStart[] = "Backup %s - Backing up the Brimora Database.\n";
+inline constexpr const char kDatabaseFolderNotCreated[] =
+    "Backup %s - ERROR: could not create Database backup folder \"%s\".\n";
+inline constexpr const char kDatabaseAccessNotGranted[] =
+    "Backup %s - ERROR: could not add access rights for user: %s to the Database backup folder \"%s\".\n";
+inline constexpr const char kSearchServerNotRestarted[] =
+    "Backup %s - ERROR: the search server in \"%s\" did not start again on port %d; see the trace log.\n";
+inline constexpr const char kDatabaseComplete[] = "Backup %s - Brimora Database Backup complete.\n";
+inline constexpr const char kDatabaseFailed[] = "Backup %s - Brimora Database Backup failed.\n";
 
 }  // namespace brimora::messages

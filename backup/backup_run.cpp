@@ -17,7 +17,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
 
   // Every step runs whatever the earlier ones answered; any failure fails the run.
   bool ok = BackupConfigurationFiles(folder);
-  if (includeDatabase) ok = BackupDatabase(folder) && ok;
+  if (includeDatabase) ok = BackupSearchDatabase(folder) && ok;
   ok = BackupParameterManagerFiles(folder) && ok;
   ok = BackupParameterManagerImages(folder) && ok;
   ok = BackupSecurityFiles(folder) && ok;
@@ -49,13 +49,6 @@ bool CBackup::BackupFolderIsAllowed(const std::string& backupFolder) {
     }
   }
   return true;
-}
-
-bool CBackup::BackupDatabase(const std::string& backupFolder) {
-  currentBackupFolder = backupFolder;
-  // Nothing may claim that the search cores were saved while this build cannot save them.
-  backupLog.Write(0, messages::kDatabaseNotAvailable, backupFolder);
-  return false;
 }
 
 }  // namespace brimora

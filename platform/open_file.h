@@ -1,6 +1,7 @@
 #pragma once
 // Opening a file for writing as a C stream, for the files the tool writes by a fixed name in
-// folders that other accounts may write: the trace-log files, the backup log and the answer file.
+// folders that other accounts may write: the trace-log files, the backup log, the answer file
+// and the search-core dump pages; and reading such a file whole.
 //
 // Such a name may have been replaced by a symbolic link to a file elsewhere, or by a FIFO. The
 // open never follows a link at the path and never waits for a FIFO's reader, and it hands out
@@ -29,5 +30,11 @@ enum class OpenMode {
 //
 // Answers 0, or an errno value with *stream set to null.
 int OpenFileStream(const std::string& path, OpenMode mode, std::FILE** stream);
+
+// Reads the regular file at `path` whole into *contents. Like OpenFileStream it never opens
+// through a symbolic link at `path` (ELOOP) and never waits on a FIFO; a folder answers EISDIR,
+// any other file that is not a regular one ENXIO. Answers 0, or an errno value with *contents
+// empty.
+int ReadFileContents(const std::string& path, std::string* contents);
 
 }  // namespace brimora::platform

@@ -54,4 +54,30 @@ int OpenFileStream(const std::string& path, OpenMode mode, std::FILE** stream) {
   return error;
 }
 
+int ReadFileContents(const std::string& path, std::string* contents) {
+  contents->clear();
+  const int fd = OpenDescriptor(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat info {};
+  int error = 0;
+  if (fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = ENXIO;
+  }
+  std::string data;
+  char buffer[64 * 1024];
+  while (error == 0) {
+    const ssize_t count = posix::Retry([&] { return read(fd, buffer, sizeof buffer); });
+    if (count < 0) error = errno;
+    if (count <= 0) break;
+    data.append(buffer, static_cast<std::size_t>(count));
+  }
+  close(fd);
+  if (error == 0) *contents = std::move(data);
+  return error;
+}
+
 }  // namespace brimora::platform

@@ -2,7 +2,7 @@
 """Builds a realistic sample Brimora server installation for trying out and measuring the tool.
 
     make_sample_installation.py ROOT [--documents N] [--total-bytes BYTES] [--seed S]
-                                     [--no-hostile-names] [-v]
+                                     [--no-hostile-names] [--solr-port PORT] [-v]
 
 ROOT (created when missing, refused when not empty) receives:
 
@@ -12,6 +12,8 @@ ROOT (created when missing, refused when not empty) receives:
                                    Repository/FileStorage (a checked-out working copy of it)
     ROOT/LornithData/Settings      Brimora.xml, TestSystems.xml, TestSystemGroups.xml,
                                    partsdb-changelogs
+    ROOT/Brimora/solr              the search server: the stand-in's control script bin/solr and
+                                   server, and five cores with documents in server/solr
 
 The FileStorage holds docflow instances and templates, module archives with module.xml, report
 templates, Config/units.dat and N further documents of mixed sizes adding up to about BYTES, all
@@ -40,6 +42,10 @@ import zlib
 from pathlib import Path
 from xml.sax.saxutils import escape as xml_escape
 
+SEARCH_STANDIN = Path(__file__).resolve().parent / "search_standin"
+sys.path.insert(0, str(SEARCH_STANDIN))
+import solr_standin  # noqa: E402 - found through the line above
+
 # Subversion handles non-ASCII names only under a UTF-8 locale; C.UTF-8 exists on every Debian.
 SVN_ENV = dict(os.environ, LC_ALL="C.UTF-8")
 SVN_USER = "brimora-server"
@@ -61,6 +67,9 @@ AWKWARD_FILE_NAMES = [
 ]
 AWKWARD_FOLDER_NAMES = ["Müller's samples", "50% runs", "batch @2", "Отчёты",
                         'Quote "Q" set']
+# The search server's cores and how many documents each holds.
+SEARCH_CORES = {"Brimora": 60, "Utilization": 24, "lornithinbox": 12, "lornithparttracker": 30,
+                "labscheduler": 8}
 # One name that is not valid UTF-8: the tool must copy it byte for byte.
 HOSTILE_NAME = b"invalid-\xff\xfe-name.dat"
 ARCHIVE_TIME = 1704067200  # 2024-01-01 00:00:00 UTC
@@ -303,8 +312,10 @@ def module_xml(name: str, prefix: str, version: str, glevel: str | None) -> str:
 
 class Generator:
     def __init__(self, root: Path, documents: int, total_bytes: int, seed: int,
-                 hostile_names: bool, verbose: bool) -> None:
+                 hostile_names: bool, verbose: bool, solr_port: int = 8983) -> None:
         self.root = root
+        self.solr_port = solr_port
+        self.solr = root / "Brimora" / "solr"
         self.install = root / "Brimora"
         self.execute = self.install / "Execute"
         self.settings = root / "LornithData" / "Settings"
@@ -436,8 +447,8 @@ class Generator:
             "SSLCertificatePath": str(self.execute / "ssl" / "server.crt"),
             "SSLKeyPath": str(self.execute / "ssl" / "server.key"),
             "EnableSSL": "true",
-            "SolrFolder": str(inst / "solr"),
-            "SolrPort": "8983",
+            "SolrFolder": str(self.solr),
+            "SolrPort": str(self.solr_port),
             "SolrTimeoutSecs": "120",
         }
         w(s / "Brimora.xml", xml_doc("BrimoraSettings", fields))
@@ -448,6 +459,28 @@ class Generator:
         # One change log shares its name with one under Execute: the backup merges both folders.
         for name in ("changes_2024-02-01.xml", "changes_2024-03-10.xml"):
             w(s / "partsdb-changelogs" / name, xml_doc("Changes", {"Change": c.words(6)}))
+
+    def make_search_server(self) -> None:
+        """The search server folder: the stand-in's control script and server, and the cores."""
+        c, w, solr = self.content, self.out.write, self.solr
+        for name in ("solr", "solr_standin.py"):
+            w(solr / "bin" / name, (SEARCH_STANDIN / name).read_bytes(), mode=0o755)
+        w(solr / "server" / "solr" / "solr.xml",
+          '<?xml version="1.0" encoding="UTF-8"?>\n<solr>\n  <int name="maxBooleanClauses">1024</int>\n'
+          "</solr>\n")
+        (solr / "server" / "logs").mkdir(parents=True, exist_ok=True)
+        for core, count in SEARCH_CORES.items():
+            folder = solr / "server" / "solr" / core
+            w(folder / "core.properties", f"name={core}\nconfigSet=_default\n")
+            w(folder / "conf" / "managed-schema.xml",
+              '<?xml version="1.0" encoding="UTF-8"?>\n<schema name="' + core + '" version="1.6">\n'
+              '  <uniqueKey>id</uniqueKey>\n</schema>\n')
+            documents = [{"id": f"{core}-{number:04d}", "title": c.words(4),
+                          "text": c.words(20), "author": c.rng.choice(self.users),
+                          "created": f"2024-{c.rng.randint(1, 12):02d}-{c.rng.randint(1, 28):02d}T"
+                                     f"{c.rng.randint(0, 23):02d}:00:00Z"}
+                         for number in range(1, count + 1)]
+            solr_standin.add_documents(folder, documents)
 
     # -- The FileStorage ---------------------------------------------------------------------
 
@@ -664,6 +697,8 @@ class Generator:
             if self.hostile_names:
                 self.add_hostile_document(svn, groups)
             self.check_working_copy(svn)
+            self.say("search server")
+            self.make_search_server()
 
 
 def count_tree(root: Path) -> tuple[int, int]:
@@ -687,10 +722,14 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
     parser.add_argument("--hostile-names", action=argparse.BooleanOptionalAction, default=True,
                         help="add one file whose name is not valid UTF-8 (default on)")
+    parser.add_argument("--solr-port", type=int, default=8983, metavar="PORT",
+                        help="the search server's port in the settings (default 8983)")
     parser.add_argument("-v", "--verbose", action="store_true", help="progress on stderr")
     args = parser.parse_args(argv)
     if args.documents < 0 or args.total_bytes < 0:
         parser.error("--documents and --total-bytes must not be negative")
+    if not 1 <= args.solr_port <= 65535:
+        parser.error("--solr-port must be 1 to 65535")
 
     root = args.root.absolute()
     try:
@@ -706,7 +745,7 @@ def main(argv: list[str] | None = None) -> int:
     started = time.monotonic()
     try:
         Generator(root, args.documents, args.total_bytes, args.seed, args.hostile_names,
-                  args.verbose).run()
+                  args.verbose, args.solr_port).run()
     except (GeneratorError, OSError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 1

@@ -149,16 +149,6 @@ TEST_F(BackupTest, RepositoryOnANetworkShareIsNotCopied) {
   EXPECT_THAT(BackupLog(), Not(HasSubstr(Line(messages::kSubversionComplete))));
 }
 
-TEST_F(BackupTest, DatabaseRequestFailsHonestlyInThisBuild) {
-  MakeInstallation();
-  const test::ToolResult result = RunBackup({"/includedb"});
-  EXPECT_EQ(result.exitCode, 2);
-  EXPECT_THAT(BackupLog(), HasSubstr(Line(messages::kDatabaseNotAvailable)));
-  EXPECT_FALSE(fs::exists(Backup() + "/Database"));
-  // The other areas were still saved.
-  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/doc.txt"));
-}
-
 TEST_F(BackupTest, HostileNamesInTheFileStorageAreBackedUpExactly) {
   MakeInstallation();
   std::vector<std::string> names = {"with  blanks ", "quote\"d'", "100%25", "user@host@", "Ünïcødé",
