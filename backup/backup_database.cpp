@@ -1,8 +1,6 @@
 // Backup of the search database: the search server's cores, copied with the server stopped.
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 
 #include "backup/backup.h"
 #include "backup/backup_layout.h"
@@ -25,12 +23,6 @@ constexpr int kShortestRestartWait = 30;
 // fails and says so without failing the step.
 constexpr const char kDatabaseAccount[] = "Network Service";
 constexpr const char kSchedulerCore[] = "labscheduler";
-
-// The integer at the start of a number's text, as atoi reads it, kept within the int range.
-int LeadingInteger(const std::string& text) {
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
-}
 
 // Clears the available flag for its lifetime: the cores refuse their requests while the
 // server is stopped.
@@ -56,7 +48,7 @@ int ReadSolrTimeoutSeconds(const std::string& settingsFile) {
   std::string text = "30";
   ReadXmlText(settings, "//SolrTimeoutSecs", text);
   if (!IsNumber(text)) return kShortestRestartWait;
-  return std::max(LeadingInteger(text), kShortestRestartWait);
+  return std::max(LeadingInt(text), kShortestRestartWait);
 }
 
 bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {

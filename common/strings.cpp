@@ -1,6 +1,9 @@
 #include "common/strings.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "common/format.h"
@@ -293,4 +296,22 @@ const std::string& CUrlString::Reserved() const { return reserved_; }
 bool CUrlString::IsReserved(char c) const { return reserved_.find(c) != std::string::npos; }
 
 }  // namespace Common
+std::int64_t LeadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsAsciiWhiteSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+int LeadingInt(std::string_view text) {
+  return static_cast<int>(std::clamp<std::int64_t>(LeadingInteger(text), INT_MIN, INT_MAX));
+}
+
 }  // namespace brimora

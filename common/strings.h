@@ -8,6 +8,7 @@
 // thread at the same time.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +78,12 @@ std::size_t SplitText(std::string_view text, std::vector<std::string>& list,
 // an optional point. Null and empty text are false.
 bool IsNumber(const char* text);
 bool IsNumber(std::string_view text);
+
+// The integer at the start of `text` as atoi reads it: leading white space, an optional sign,
+// then decimal digits up to the first other character; 0 without digits. LeadingInteger
+// saturates at the limits of its type, LeadingInt clamps to the int range.
+std::int64_t LeadingInteger(std::string_view text);
+int LeadingInt(std::string_view text);
 
 // Escapes one path segment for a URL. "%" becomes "%25"; code points 0 to 31 and 127 to 255
 // become "%" and their code in two upper-case hex digits ("é" gives "%E9"); code points above

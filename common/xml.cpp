@@ -191,27 +191,6 @@ XmlNode ReadContext(const XmlDocument& document, const XmlNode& context) {
                              pugi::xpath_node(XmlAccess::Owner(document)->document));
 }
 
-int ParseIntLikeAtoi(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Accumulate as a negative number so INT_MIN is reachable, clamping instead of overflowing.
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 - (text[i] - '0');
-    if (value < static_cast<long long>(INT_MIN)) {
-      value = static_cast<long long>(INT_MIN) - 1;  // stays below the range however long it runs
-    }
-  }
-  if (negative) return value < INT_MIN ? INT_MIN : static_cast<int>(value);
-  if (-value > INT_MAX) return INT_MAX;
-  return static_cast<int>(-value);
-}
-
 XmlNodeList ToList(const std::shared_ptr<const XmlDocumentData>& owner,
                    const pugi::xpath_node_set& set) {
   auto data = std::make_shared<XmlNodeListData>();
@@ -288,7 +267,7 @@ bool ReadXmlFlag(const XmlDocument& document, const std::string& xpath, bool def
 int ReadXmlInt(const XmlNode& context, const std::string& xpath, int defaultValue) {
   if (!context) return defaultValue;
   XmlNode node = SelectSingleIn(context, xpath);
-  return node ? ParseIntLikeAtoi(NodeText(node)) : defaultValue;
+  return node ? LeadingInt(NodeText(node)) : defaultValue;
 }
 
 int ReadXmlInt(const XmlDocument& document, const std::string& xpath, int defaultValue) {

@@ -49,7 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (answered && runner.exitCode != 0) Check(read == 0, "a missing property reads as 0");
   bool versioned = false;
   brimora::GetFileInfo("/wc/a", versioned);
-  brimora::LeadingInteger(runner.output);
 
   // A value and a path (without NUL bytes, which no command line can carry) reach the client
   // as they are; a path holding "@" gets one more at its end.

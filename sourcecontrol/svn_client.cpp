@@ -2,7 +2,6 @@
 
 #include "sourcecontrol/svn_client.h"
 
-#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -145,20 +144,6 @@ bool SetProperty(const std::string& path, const std::string& name, const std::st
   return ExecuteCommand(Format("%s propset %s -- %s %s", SvnCommand(), name, QuotedValue(value),
                                SvnPathArgument(path)),
                         output);
-}
-
-std::int64_t LeadingInteger(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsAsciiWhiteSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const int digit = text[i] - '0';
-    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-  }
-  return negative ? -value : value;
 }
 
 bool GetProperty(const std::string& path, const std::string& name, std::int64_t& value) {

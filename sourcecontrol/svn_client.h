@@ -85,7 +85,4 @@ bool SetProperty(const std::string& path, const std::string& name, const std::st
 // answer is not XML.
 bool GetProperty(const std::string& path, const std::string& name, std::int64_t& value);
 
-// The integer at the start of `text` as GetProperty reads it.
-std::int64_t LeadingInteger(std::string_view text);
-
 }  // namespace brimora
