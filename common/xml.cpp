@@ -1,6 +1,5 @@
 #include "common/xml.h"
 
-#include <climits>
 #include <filesystem>
 #include <system_error>
 #include <utility>
