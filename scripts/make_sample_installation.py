@@ -2,7 +2,7 @@
 """Builds a realistic sample Brimora server installation for trying out and measuring the tool.
 
     make_sample_installation.py ROOT [--documents N] [--total-bytes BYTES] [--seed S]
-                                     [--no-hostile-names] [-v]
+                                     [--no-hostile-names] [--no-hostile-documents] [-v]
 
 ROOT (created when missing, refused when not empty) receives:
 
@@ -303,7 +303,7 @@ def module_xml(name: str, prefix: str, version: str, glevel: str | None) -> str:
 
 class Generator:
     def __init__(self, root: Path, documents: int, total_bytes: int, seed: int,
-                 hostile_names: bool, verbose: bool) -> None:
+                 hostile_names: bool, hostile_documents: bool, verbose: bool) -> None:
         self.root = root
         self.install = root / "Brimora"
         self.execute = self.install / "Execute"
@@ -314,6 +314,7 @@ class Generator:
         self.total_bytes = total_bytes
         self.seed = seed
         self.hostile_names = hostile_names
+        self.hostile_documents = hostile_documents
         self.verbose = verbose
         self.rng = random.Random(seed)
         self.content = Content(self.rng)
@@ -661,7 +662,7 @@ class Generator:
                 self.commit(svn, [group], f"Imported {group}")
             self.set_properties(svn)
             self.make_history(svn, groups)
-            if self.hostile_names:
+            if self.hostile_names and self.hostile_documents:
                 self.add_hostile_document(svn, groups)
             self.check_working_copy(svn)
 
@@ -687,6 +688,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
     parser.add_argument("--hostile-names", action=argparse.BooleanOptionalAction, default=True,
                         help="add one file whose name is not valid UTF-8 (default on)")
+    parser.add_argument("--hostile-documents", action=argparse.BooleanOptionalAction, default=True,
+                        help="with --hostile-names, put one such file among the documents too; "
+                        "the client refuses it and 'svn status' fails on it (default on)")
     parser.add_argument("-v", "--verbose", action="store_true", help="progress on stderr")
     args = parser.parse_args(argv)
     if args.documents < 0 or args.total_bytes < 0:
@@ -706,7 +710,7 @@ def main(argv: list[str] | None = None) -> int:
     started = time.monotonic()
     try:
         Generator(root, args.documents, args.total_bytes, args.seed, args.hostile_names,
-                  args.verbose).run()
+                  args.hostile_documents, args.verbose).run()
     except (GeneratorError, OSError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
