@@ -39,7 +39,7 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   }
 
   const std::string workingCopy = root + "/Repository/FileStorage";
-  if (!UpgradeWorkingCopy(workingCopy)) {
+  if (!ClientMayWorkOn(root, workingCopy, workingCopy) || !UpgradeWorkingCopy(workingCopy)) {
     WriteLog(0, messages::kRestoreUpgradeFailed, workingCopy);
     ok = false;
   }
@@ -49,7 +49,8 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
     if (LinkOnTheWay(root, templates, true) != 0 || platform::CreateFolder(templates) != 0) {
       WriteLog(0, messages::kRestoreCreateFolderFailed, kReportTemplates);
       ok = false;
-    } else if (!CheckinFile(templates, Format(messages::kReportTemplatesComment, kReportTemplates), userName)) {
+    } else if (!ClientMayWorkOn(root, workingCopy, templates) ||
+               !CheckinFile(templates, Format(messages::kReportTemplatesComment, kReportTemplates), userName)) {
       WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
       ok = false;
     }

@@ -16,6 +16,9 @@ inline constexpr const char kRestoreFolderNotListed[] =
     "Restore - ERROR: could not list the folder \"%s\". Error Code %d.\n";
 inline constexpr const char kCheckinFolderFailed[] = "Restore - ERROR: checking in the folder \"%s\"\n";
 inline constexpr const char kCheckinFileFailed[] = "Restore - ERROR: checking in the file \"%s\" restored from \"%s\"\n";
+// A working copy path the Subversion client is not given.
+inline constexpr const char kRestoreClientRefused[] =
+    "Restore - ERROR: \"%s\": %s; the Subversion client is not run on it.\n";
 inline constexpr const char kConfigFolderComment[] = "Created Config folder for Parameter Manager file";
 // Where a folder copy stopped: "<path>": <system message>, or "<path>" <what was found there>.
 inline constexpr const char kRestoreCopyFailedAt[] = "Restore - ERROR: %s.\n";

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "backup/restore_messages.h"
+#include "common/trace_log.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -31,6 +33,14 @@ int LinkOnTheWay(const std::string& base, const std::string& path, bool lastToo)
     position = end;
   }
   return 0;
+}
+
+bool ClientMayWorkOn(const std::string& root, const std::string& workingCopy, const std::string& path) {
+  int error = LinkOnTheWay(root, path, true);
+  if (error == 0) error = LinkOnTheWay(root, workingCopy + "/.svn", true);
+  if (error == 0) return true;
+  WriteLog(0, messages::kRestoreClientRefused, path, platform::ErrorText(error));
+  return false;
 }
 
 }  // namespace brimora
