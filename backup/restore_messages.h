@@ -61,6 +61,9 @@ inline constexpr const char kReportTemplatesComment[] = "Created %s folder durin
 inline constexpr const char kRestoreCheckinFolderFailed[] =
     "Restore - ERROR: Restore FileStorage - error checking in the folder \"%s\"\n";
 inline constexpr const char kRestoreFileStorageComplete[] = "Restore - Brimora FileStorage complete.\n";
+inline constexpr const char kRestoreBackupInsideFileStorage[] =
+    "Restore - ERROR: \"%s\" lies inside \"%s\", which the restore would replace; the FileStorage is not "
+    "restored from it.\n";
 inline constexpr const char kRestoreSourceFolderMissing[] = "Restore - ERROR: Source folder \"%s\" does not exist.\n";
 inline constexpr const char kRestoreFolderNotCreated[] = "Restore - ERROR: could not create restore folder \"%s\".\n";
 inline constexpr const char kRestoreDataFilesNotCopied[] =

@@ -232,6 +232,36 @@ TEST_F(RestoreTest, BackupWithOnlySettingsRestoresThemAndKeepsTheRepository) {
               Contains("1 - " + Format(messages::kRestoreSourceMissing, "Backup", Backup() + "/Security/users.dat")));
 }
 
+// A backup folder may lie inside the installation, even inside its working copy (the backup
+// leaves it out of its copies). Restoring from there must not delete it with the installation's
+// "Repository" folder: the FileStorage area fails, the working copy and the backup stay, and
+// the other areas are restored from it. Named directly and through a link; and the installation
+// named as its own backup.
+TEST_F(RestoreTest, BackupInsideTheRepositoryFolderIsNeverDeleted) {
+  MakeInstallation();
+  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
+  const std::string backup = WorkingCopy() + "/backups/first";
+  fs::create_directories(WorkingCopy() + "/backups");
+  ASSERT_EQ(RunBackupInto(backup).exitCode, 0) << BackupLog();
+  fs::create_directory_symlink(WorkingCopy() + "/backups", root_ / "backups");
+  for (const std::string& named : {backup, root_ / "backups/first", Install()}) {
+    SCOPED_TRACE(named);
+    const auto saved = test::Snapshot(backup);
+    WriteFile(Execute() + "/users.xml", "damaged");
+
+    EXPECT_EQ(RunRestoreFrom(named).exitCode, 2);
+    const std::vector<std::string> errors = ErrorMessages();
+    EXPECT_THAT(errors, Contains(Format(messages::kRestoreBackupInsideFileStorage, named + "/Repository",
+                                        Install() + "/Repository")));
+    EXPECT_THAT(errors, Contains(messages::kRestoreFileStorageFailed));
+    EXPECT_EQ(test::Snapshot(backup), saved);
+    EXPECT_EQ(ReadFile(WorkingCopy() + "/doc.txt"), "contents of Repository/FileStorage/doc.txt");
+    if (named != Install()) {
+      EXPECT_EQ(ReadFile(Execute() + "/users.xml"), "contents of users.xml");
+    }
+  }
+}
+
 // No "PMP Images", no "PartsTracker", no names file: each is skipped and changes nothing. Only
 // the check-in of the names file that is not there fails.
 TEST_F(RestoreTest, BackupWithoutOptionalAreasSkipsThem) {
