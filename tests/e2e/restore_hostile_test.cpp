@@ -26,7 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using test::ReadFile;
 using test::Snapshot;
 using test::WriteFile;
@@ -57,9 +56,9 @@ std::vector<std::string> ReadFromOutside(const test::TestInstallation& site) {
 
 std::vector<std::string> NoLines(const test::TestInstallation&) { return {}; }
 
-// A file item that must fail: the destination below the install path and the source below the
-// backup folder.
-auto FileLine(const char* format, std::string destination, std::string source) {
+// The line of an item that must fail: the destination below the install path, the source below
+// the backup folder.
+auto ItemLine(const char* format, std::string destination, std::string source) {
   return [=](const test::TestInstallation& site) {
     return std::vector<std::string>{Format(format, site.Install() + destination, site.Backup() + source, ELOOP)};
   };
@@ -81,15 +80,15 @@ void PrintTo(const Tampered& tampered, std::ostream* out) { *out << (tampered.en
 const Tampered kTampered[] = {
     {"Nothing", nullptr, nullptr, NoLines},
     {"UsersFolder", "Settings/Users", "/etc",
-     FileLine(messages::kRestoreFolderToFailed, "/Users", "/Settings/Users")},
+     ItemLine(messages::kRestoreFolderToFailed, "/Users", "/Settings/Users")},
     {"WebReportsFolder", "Settings/Execute/WebReports", "folder",
-     FileLine(messages::kRestoreFolderToFailed, "/Execute/WebReports", "/Settings/Execute/WebReports")},
+     ItemLine(messages::kRestoreFolderToFailed, "/Execute/WebReports", "/Settings/Execute/WebReports")},
     {"SettingsFile", "Settings/reports.xml", "file.txt",
-     FileLine(messages::kRestoreFileToFailed, "/Execute/reports.xml", "/Settings/reports.xml")},
+     ItemLine(messages::kRestoreFileToFailed, "/Execute/reports.xml", "/Settings/reports.xml")},
     {"UnitsFile", "Settings/units.dat", "file.txt",
-     FileLine(messages::kRestoreFileToFailed, "/Repository/FileStorage/Config/units.dat", "/Settings/units.dat")},
+     ItemLine(messages::kRestoreFileToFailed, "/Repository/FileStorage/Config/units.dat", "/Settings/units.dat")},
     {"UtilizationFile", "Settings/utilization_h.txt", "file.txt",
-     FileLine(messages::kRestoreFileToFailed, "/Execute/utilization_h.txt", "/Settings/utilization_h.txt")},
+     ItemLine(messages::kRestoreFileToFailed, "/Execute/utilization_h.txt", "/Settings/utilization_h.txt")},
     {"SettingsFolder", "Settings", "Settings",
      [](const test::TestInstallation& site) {
        return std::vector<std::string>{Format(messages::kRestoreFileToFailed, site.Execute() + "/reports.xml",
@@ -97,9 +96,9 @@ const Tampered kTampered[] = {
                                        Format(messages::kRestoreFolderNotListed, site.Backup() + "/Settings", ELOOP)};
      }},
     {"SecurityFile", "Security/users.dat", "file.txt",
-     FileLine(messages::kRestoreFileFailed, "/Execute/users.dat", "/Security/users.dat")},
+     ItemLine(messages::kRestoreFileFailed, "/Execute/users.dat", "/Security/users.dat")},
     {"NamesFile", "PMP/names.pmp", "file.txt",
-     FileLine(messages::kRestoreFileFailed, "/Repository/FileStorage/Config/names.pmp", "/PMP/names.pmp")},
+     ItemLine(messages::kRestoreFileFailed, "/Repository/FileStorage/Config/names.pmp", "/PMP/names.pmp")},
     {"ImagesFolder", "PMP Images", "folder", Line(messages::kRestoreImagesFailed)},
     {"PartsDatabase", "PartsTracker/partsdb", "folder", Line(messages::kRestorePartsDatabaseFailed)},
     {"PartsChangeLogs", "PartsTracker/partsdb-changelogs", "folder", Line(messages::kRestorePartsChangeFilesFailed)},
