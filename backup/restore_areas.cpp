@@ -74,16 +74,18 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   item(kMergeUploadConfig, execute);
 
   // "units.dat" belongs to the FileStorage working copy, which records it as a new revision.
-  const std::string config = root + "/Repository/FileStorage/Config";
+  const std::string workingCopy = root + "/Repository/FileStorage";
+  const std::string config = workingCopy + "/Config";
   if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
   const std::string unitsSource = RestoreSource(backup, kUnits);
   const std::string units = config + "/units.dat";
   file(unitsSource, units);
-  if (!CheckinFile(config, messages::kConfigFolderComment, userName)) {
+  if (!ClientMayWorkOn(root, workingCopy, config) || !CheckinFile(config, messages::kConfigFolderComment, userName)) {
     WriteLog(0, messages::kCheckinFolderFailed, config);
     ok = false;
   }
-  if (!CheckinFile(units, Format(messages::kUnitsComment, unitsSource), userName)) {
+  if (!ClientMayWorkOn(root, workingCopy, units) ||
+      !CheckinFile(units, Format(messages::kUnitsComment, unitsSource), userName)) {
     WriteLog(0, messages::kCheckinFileFailed, units, unitsSource);
     ok = false;
   }
@@ -117,7 +119,8 @@ bool CBackup::RestoreParameterManager(const std::string& root, const std::string
                                       const std::string& userName) {
   WriteLog(1, messages::kRestoreParameterManagerStart);
   bool ok = true;
-  const std::string config = root + "/Repository/FileStorage/Config";
+  const std::string workingCopy = root + "/Repository/FileStorage";
+  const std::string config = workingCopy + "/Config";
   if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
   const std::string source = RestoreSource(backup, kNames);
   const std::string destination = config + "/names.pmp";
@@ -126,11 +129,12 @@ bool CBackup::RestoreParameterManager(const std::string& root, const std::string
     WriteLog(0, messages::kRestoreFileFailed, destination, source, error);
     ok = false;
   }
-  if (!CheckinFile(config, messages::kConfigFolderComment, userName)) {
+  if (!ClientMayWorkOn(root, workingCopy, config) || !CheckinFile(config, messages::kConfigFolderComment, userName)) {
     WriteLog(0, messages::kCheckinFolderFailed, config);
     ok = false;
   }
-  if (!CheckinFile(destination, Format(messages::kNamesComment, source), userName)) {
+  if (!ClientMayWorkOn(root, workingCopy, destination) ||
+      !CheckinFile(destination, Format(messages::kNamesComment, source), userName)) {
     WriteLog(0, messages::kCheckinFileFailed, destination, source);
     ok = false;
   }

@@ -27,19 +27,27 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   const std::string source = RestoreSource(backup, LayoutItem::kFileStorage);
 
   // The installation's folder goes only once the backed-up one is known to be there: without
-  // it, the installation's working copy is the only one left.
+  // it, the installation's working copy is the only one left. A backed-up folder inside that
+  // folder (a backup kept in the working copy, or the installation named as its own backup)
+  // would go with it, so it does not replace it.
+  const std::string repository = root + "/" + layout::kFileStorage;
   platform::FileInfo info;
-  if (LinkOnTheWay(backupPath, source, true) == 0 && platform::GetFileInfo(source, false, &info) == 0 &&
-      info.kind == platform::EntryKind::kFolder) {
-    CFolderCopyEngine().Delete(root + "/" + layout::kFileStorage);
-  }
-  if (!RestoreDataFiles(source, root)) {
+  const bool backedUp = LinkOnTheWay(backupPath, source, true) == 0 &&
+                        platform::GetFileInfo(source, false, &info) == 0 && info.kind == platform::EntryKind::kFolder;
+  if (backedUp && LiesInside(source, repository)) {
+    WriteLog(0, messages::kRestoreBackupInsideFileStorage, source, repository);
     WriteLog(0, messages::kRestoreFileStorageFailed);
     ok = false;
+  } else {
+    if (backedUp) CFolderCopyEngine().Delete(repository);
+    if (!RestoreDataFiles(source, root)) {
+      WriteLog(0, messages::kRestoreFileStorageFailed);
+      ok = false;
+    }
   }
 
   const std::string workingCopy = root + "/Repository/FileStorage";
-  if (!UpgradeWorkingCopy(workingCopy)) {
+  if (!ClientMayWorkOn(root, workingCopy, workingCopy) || !UpgradeWorkingCopy(workingCopy)) {
     WriteLog(0, messages::kRestoreUpgradeFailed, workingCopy);
     ok = false;
   }
@@ -49,7 +57,8 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
     if (LinkOnTheWay(root, templates, true) != 0 || platform::CreateFolder(templates) != 0) {
       WriteLog(0, messages::kRestoreCreateFolderFailed, kReportTemplates);
       ok = false;
-    } else if (!CheckinFile(templates, Format(messages::kReportTemplatesComment, kReportTemplates), userName)) {
+    } else if (!ClientMayWorkOn(root, workingCopy, templates) ||
+               !CheckinFile(templates, Format(messages::kReportTemplatesComment, kReportTemplates), userName)) {
       WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
       ok = false;
     }

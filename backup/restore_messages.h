@@ -16,6 +16,9 @@ inline constexpr const char kRestoreFolderNotListed[] =
     "Restore - ERROR: could not list the folder \"%s\". Error Code %d.\n";
 inline constexpr const char kCheckinFolderFailed[] = "Restore - ERROR: checking in the folder \"%s\"\n";
 inline constexpr const char kCheckinFileFailed[] = "Restore - ERROR: checking in the file \"%s\" restored from \"%s\"\n";
+// A working copy path the Subversion client is not given.
+inline constexpr const char kRestoreClientRefused[] =
+    "Restore - ERROR: \"%s\": %s; the Subversion client is not run on it.\n";
 inline constexpr const char kConfigFolderComment[] = "Created Config folder for Parameter Manager file";
 // Where a folder copy stopped: "<path>": <system message>, or "<path>" <what was found there>.
 inline constexpr const char kRestoreCopyFailedAt[] = "Restore - ERROR: %s.\n";
@@ -58,6 +61,9 @@ inline constexpr const char kReportTemplatesComment[] = "Created %s folder durin
 inline constexpr const char kRestoreCheckinFolderFailed[] =
     "Restore - ERROR: Restore FileStorage - error checking in the folder \"%s\"\n";
 inline constexpr const char kRestoreFileStorageComplete[] = "Restore - Brimora FileStorage complete.\n";
+inline constexpr const char kRestoreBackupInsideFileStorage[] =
+    "Restore - ERROR: \"%s\" lies inside \"%s\", which the restore would replace; the FileStorage is not "
+    "restored from it.\n";
 inline constexpr const char kRestoreSourceFolderMissing[] = "Restore - ERROR: Source folder \"%s\" does not exist.\n";
 inline constexpr const char kRestoreFolderNotCreated[] = "Restore - ERROR: could not create restore folder \"%s\".\n";
 inline constexpr const char kRestoreDataFilesNotCopied[] =

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "backup/restore_messages.h"
+#include "common/trace_log.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -31,6 +33,28 @@ int LinkOnTheWay(const std::string& base, const std::string& path, bool lastToo)
     position = end;
   }
   return 0;
+}
+
+bool LiesInside(const std::string& path, const std::string& folder) {
+  platform::FileInfo target;
+  if (platform::GetFileInfo(folder, false, &target) != 0 || target.kind != platform::EntryKind::kFolder) return false;
+  std::string real;
+  if (platform::RealPath(path, &real) != 0) return false;
+  while (true) {
+    platform::FileInfo info;
+    if (platform::GetFileInfo(real, false, &info) == 0 && info.id == target.id) return true;
+    const std::size_t slash = real.rfind('/');
+    if (slash == std::string::npos || real == "/") return false;
+    real = slash == 0 ? "/" : real.substr(0, slash);
+  }
+}
+
+bool ClientMayWorkOn(const std::string& root, const std::string& workingCopy, const std::string& path) {
+  int error = LinkOnTheWay(root, path, true);
+  if (error == 0) error = LinkOnTheWay(root, workingCopy + "/.svn", true);
+  if (error == 0) return true;
+  WriteLog(0, messages::kRestoreClientRefused, path, platform::ErrorText(error));
+  return false;
 }
 
 }  // namespace brimora

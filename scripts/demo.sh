@@ -2,7 +2,9 @@
 # Sets everything up, builds the tool, makes a sample installation in a temporary folder, starts
 # its search server (a stand-in) and backs the installation up with its search database: prints
 # a summary of the backup folder, the backup log, the exit code and the server answering again.
-# Then shows the settings-file query and the help text, and stops the search server.
+# Then damages the installation, restores it from the backup, and shows that it is whole again and
+# what the restore committed. Last, the settings-file query and the help text; the search server
+# is stopped at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -56,6 +58,41 @@ echo "== the backup log ($install/Logs/BackupLog.log)"
 cat "$install/Logs/BackupLog.log"
 
 echo
+echo "== damage: settings, security and Parts Tracker files deleted or edited, documents removed"
+before="$root/before-damage"
+cp -a "$root/site" "$before"
+storage="$install/Repository/FileStorage"
+rm -f "$install/Execute/users.dat" "$install/Execute/reports.xml" "$install/partsdb/parts.db" \
+  "$root/site/LornithData/Settings/TestSystems.xml"
+rm -rf "$install/Execute/WebReports" "$install/Users/admin" "$storage/ReportTemplates" "$storage/Projects"
+sed -i 's/<ServerName>Brimora</<ServerName>Damaged</' "$root/site/LornithData/Settings/Brimora.xml"
+sed -i 's/role="qa"/role="admin"/' "$install/Execute/users.xml"
+echo "a stray file" > "$storage/stray.txt"
+diff -rq -x .svn -x SubversionRepository -x Logs "$before" "$root/site" | sed 's/^/  /' || true
+
+url=$(svn info --show-item repos-root-url "$storage")
+head=$(svn info --show-item revision "$url")
+echo
+echo "== restore: BrimoraUpgrade --restore --installpath $install --backuppath $backup"
+set +e
+"$tool" --restore --installpath "$install" --backuppath "$backup"
+restoreCode=$?
+set -e
+echo "exit code: $restoreCode"
+grep -a ' - Restore - ' "$install/Logs/BrimoraUpgradeLog.txt" | tail -n 20
+
+echo
+echo "== whole again: diff -r of the installation before the damage and after the restore"
+echo "   (the images and change logs the backup merged from two folders, and the names file the"
+echo "   restore places in the working copy, are the only additions; .svn, the repository and the"
+echo "   logs are left out)"
+diff -r -x .svn -x SubversionRepository -x Logs "$before" "$root/site" | sed 's/^/  /' || true
+
+echo
+echo "== what the restore committed: svn log --xml --with-all-revprops -r $((head + 1)):HEAD $url"
+svn log --xml --with-all-revprops -r "$((head + 1)):HEAD" "$url"
+
+echo
 echo "== settings-file query: BrimoraUpgrade --installpath $install --getsettingsfilepath $root/answer.txt --check"
 "$tool" --installpath "$install" --getsettingsfilepath "$root/answer.txt" --check
 echo "exit code: $?; the answer file holds: $(cat "$root/answer.txt")"
@@ -66,4 +103,5 @@ echo "== help: BrimoraUpgrade --help"
 
 echo
 echo "Everything stays in $root (remove it with: rm -rf $root)"
-exit "$code"
+if [ "$code" -ne 0 ]; then exit "$code"; fi
+exit "$restoreCode"

@@ -2,7 +2,8 @@
 """Builds a realistic sample Brimora server installation for trying out and measuring the tool.
 
     make_sample_installation.py ROOT [--documents N] [--total-bytes BYTES] [--seed S]
-                                     [--no-hostile-names] [--solr-port PORT] [-v]
+                                     [--no-hostile-names] [--no-hostile-documents]
+                                     [--solr-port PORT] [-v]
 
 ROOT (created when missing, refused when not empty) receives:
 
@@ -312,7 +313,8 @@ def module_xml(name: str, prefix: str, version: str, glevel: str | None) -> str:
 
 class Generator:
     def __init__(self, root: Path, documents: int, total_bytes: int, seed: int,
-                 hostile_names: bool, verbose: bool, solr_port: int = 8983) -> None:
+                 hostile_names: bool, hostile_documents: bool, verbose: bool,
+                 solr_port: int = 8983) -> None:
         self.root = root
         self.solr_port = solr_port
         self.solr = root / "Brimora" / "solr"
@@ -325,6 +327,7 @@ class Generator:
         self.total_bytes = total_bytes
         self.seed = seed
         self.hostile_names = hostile_names
+        self.hostile_documents = hostile_documents
         self.verbose = verbose
         self.rng = random.Random(seed)
         self.content = Content(self.rng)
@@ -694,7 +697,7 @@ class Generator:
                 self.commit(svn, [group], f"Imported {group}")
             self.set_properties(svn)
             self.make_history(svn, groups)
-            if self.hostile_names:
+            if self.hostile_names and self.hostile_documents:
                 self.add_hostile_document(svn, groups)
             self.check_working_copy(svn)
             self.say("search server")
@@ -724,6 +727,9 @@ def main(argv: list[str] | None = None) -> int:
                         help="add one file whose name is not valid UTF-8 (default on)")
     parser.add_argument("--solr-port", type=int, default=8983, metavar="PORT",
                         help="the search server's port in the settings (default 8983)")
+    parser.add_argument("--hostile-documents", action=argparse.BooleanOptionalAction, default=True,
+                        help="with --hostile-names, put one such file among the documents too; "
+                        "the client refuses it and 'svn status' fails on it (default on)")
     parser.add_argument("-v", "--verbose", action="store_true", help="progress on stderr")
     args = parser.parse_args(argv)
     if args.documents < 0 or args.total_bytes < 0:
@@ -745,7 +751,7 @@ def main(argv: list[str] | None = None) -> int:
     started = time.monotonic()
     try:
         Generator(root, args.documents, args.total_bytes, args.seed, args.hostile_names,
-                  args.verbose, args.solr_port).run()
+                  args.hostile_documents, args.verbose, args.solr_port).run()
     except (GeneratorError, OSError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 1

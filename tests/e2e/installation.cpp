@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "backup/backup.h"
+#include "common/run_process.h"
 
 namespace brimora::test {
 
@@ -106,6 +108,43 @@ void TestInstallation::MakeInstallation(const std::string& extraSettings, bool s
   WriteFile(Settings() + "/partsdb-changelogs/s1.log", "settings change log");
 }
 
+namespace {
+
+// Runs a program with its arguments, each quoted, and fails the test unless it exits with 0.
+void RunChecked(const std::vector<std::string>& arguments, const std::string& workingFolder = {}) {
+  std::string command;
+  for (const std::string& argument : arguments) command += (command.empty() ? "" : " ") + QuoteArgument(argument);
+  std::string output;
+  int exitCode = -1;
+  ASSERT_TRUE(RunProcess(command, output, &exitCode, workingFolder, 120, true, true) && exitCode == 0)
+      << command << "\n" << output;
+}
+
+}  // namespace
+
+void TestInstallation::MakeWorkingCopy() {
+  const std::string repository = Install() + "/SubversionRepository";
+  const std::string workingCopy = Install() + "/Repository/FileStorage";
+  std::filesystem::remove_all(repository);
+  std::filesystem::remove_all(workingCopy);
+  ASSERT_NO_FATAL_FAILURE(RunChecked({"svnadmin", "create", repository}));
+  ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "checkout", "--quiet", "file://" + repository, workingCopy}));
+  WriteFile(workingCopy + "/doc.txt", "contents of Repository/FileStorage/doc.txt");
+  WriteFile(workingCopy + "/Config/units.dat", "contents of units.dat");
+  ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "add", "--quiet", workingCopy + "/doc.txt", workingCopy + "/Config"}));
+  ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "commit", "--quiet", "--message", "Installed", workingCopy}));
+  ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "update", "--quiet", workingCopy}));
+}
+
+void TestInstallation::MakeSampleInstallation(const std::string& site, const std::vector<std::string>& options) {
+  site_ = site;
+  const std::string generator = std::string(BRIMORA_SOURCE_DIR) + "/scripts/make_sample_installation.py";
+  std::vector<std::string> command = {"python3",       generator, Site(), "--documents", "10",
+                                      "--total-bytes", "60000",   "--no-hostile-names"};
+  command.insert(command.end(), options.begin(), options.end());
+  ASSERT_NO_FATAL_FAILURE(RunChecked(command, root_.Path()));
+}
+
 ToolResult TestInstallation::RunBackup(const std::vector<std::string>& extra, bool unprivileged) {
   std::vector<std::string> arguments = {"--installpath", Install(), "--backuppath", Backup()};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -116,6 +155,45 @@ ToolResult TestInstallation::RunBackupInto(const std::string& backup, const std:
   std::vector<std::string> arguments = {"--installpath", Install(), "--backuppath", backup};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
   return RunTool(Execute(), arguments);
+}
+
+ToolResult TestInstallation::RunRestore(const std::vector<std::string>& extra) {
+  return RunRestoreFrom(Backup(), extra);
+}
+
+ToolResult TestInstallation::RunRestoreFrom(const std::string& backup, const std::vector<std::string>& extra) {
+  std::vector<std::string> arguments = {"--restore", "--installpath", Install(), "--backuppath", backup};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return RunTool(Execute(), arguments);
+}
+
+namespace {
+
+// The message of a log line "<time>\t<thread>\t<message>", or "" for a header line.
+std::string MessageOf(const std::string& line) {
+  const std::size_t first = line.find('\t');
+  const std::size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
+  return second == std::string::npos ? "" : line.substr(second + 1) + "\n";
+}
+
+std::vector<std::string> MessagesOf(const std::string& text) {
+  std::vector<std::string> messages;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (std::string message = MessageOf(line); !message.empty()) messages.push_back(std::move(message));
+  }
+  return messages;
+}
+
+}  // namespace
+
+std::vector<std::string> TestInstallation::TraceMessages(std::size_t from) const {
+  const std::string log = TraceLog();
+  return MessagesOf(from < log.size() ? log.substr(from) : "");
+}
+
+std::vector<std::string> TestInstallation::ErrorMessages() const {
+  return MessagesOf(ReadFile(Install() + "/Logs/BrimoraUpgradeErrors.txt"));
 }
 
 std::vector<std::string> TestInstallation::BackupLogMessages() const {
