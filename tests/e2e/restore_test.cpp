@@ -187,6 +187,19 @@ TEST_F(RestoreTest, InstallationsOwnClientRunsEveryClientCommand) {
   }
 }
 
+// A working copy that the client cannot upgrade fails the run, with its line, though every
+// file came back.
+TEST_F(RestoreTest, WorkingCopyThatCannotBeUpgradedFailsTheRun) {
+  MakeInstallation();
+  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
+  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
+  WriteScript(Install() + "/Subversion/bin/svn",
+              "if [ \"$1\" = upgrade ]; then echo 'svn: E155021: refused'; exit 1; fi\nexec '" +
+                  FoundOnPath("svn") + "' \"$@\"\n");
+  EXPECT_EQ(RunRestore().exitCode, 2);
+  EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kRestoreUpgradeFailed, WorkingCopy())));
+}
+
 // A backup folder that holds only "Settings": the FileStorage area fails without touching the
 // installation's working copy, every other area still runs, and the run fails.
 TEST_F(RestoreTest, BackupWithOnlySettingsRestoresThemAndKeepsTheRepository) {
