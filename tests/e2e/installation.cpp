@@ -131,6 +131,7 @@ void TestInstallation::MakeWorkingCopy() {
   ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "checkout", "--quiet", "file://" + repository, workingCopy}));
   WriteFile(workingCopy + "/doc.txt", "contents of Repository/FileStorage/doc.txt");
   WriteFile(workingCopy + "/Config/units.dat", "contents of units.dat");
+  WriteFile(workingCopy + "/Config/names.pmp", "contents of names.pmp");
   ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "add", "--quiet", workingCopy + "/doc.txt", workingCopy + "/Config"}));
   ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "commit", "--quiet", "--message", "Installed", workingCopy}));
   ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "update", "--quiet", workingCopy}));

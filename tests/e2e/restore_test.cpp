@@ -200,6 +200,30 @@ TEST_F(RestoreTest, WorkingCopyThatCannotBeUpgradedFailsTheRun) {
   EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kRestoreUpgradeFailed, WorkingCopy())));
 }
 
+// A failed check-in of the Config folder fails the run, whichever of the two areas that check
+// it in meets the failure: the client refuses only the first, or only the second, commit of it.
+TEST_F(RestoreTest, FailedCheckInOfTheConfigFolderFailsTheRun) {
+  MakeInstallation();
+  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
+  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
+  for (const char* refused : {"1", "2"}) {
+    SCOPED_TRACE(refused);
+    const std::string count = root_ / (std::string("config-commits-") + refused);
+    WriteScript(Install() + "/Subversion/bin/svn",
+                "if [ \"$1\" = commit ]; then\n"
+                "  for argument; do last=$argument; done\n"
+                "  case $last in */Config)\n"
+                "    echo x >> '" + count + "'\n"
+                "    if [ $(wc -l < '" + count + "') = " + refused + " ]; then echo 'svn: E1: refused'; exit 1; fi;;\n"
+                "  esac\n"
+                "fi\n"
+                "exec '" + FoundOnPath("svn") + "' \"$@\"\n");
+    EXPECT_EQ(RunRestore().exitCode, 2);
+    EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kCheckinFolderFailed, WorkingCopy() + "/Config")));
+    EXPECT_EQ(test::ReadLines(count).size(), 2u);
+  }
+}
+
 // A backup folder that holds only "Settings": the FileStorage area fails without touching the
 // installation's working copy, every other area still runs, and the run fails.
 TEST_F(RestoreTest, BackupWithOnlySettingsRestoresThemAndKeepsTheRepository) {
