@@ -200,6 +200,26 @@ TEST_F(RestoreTest, WorkingCopyThatCannotBeUpgradedFailsTheRun) {
   EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kRestoreUpgradeFailed, WorkingCopy())));
 }
 
+// A "ReportTemplates" folder that cannot be made fails the run. The client, right after it
+// upgraded the working copy, makes the working copy's folder immutable.
+TEST_F(RestoreTest, ReportTemplatesFolderThatCannotBeMadeFailsTheRun) {
+  const std::string probe = root_ / "probe";
+  fs::create_directory(probe);
+  if (std::system(("chattr +i '" + probe + "' 2>/dev/null && chattr -i '" + probe + "'").c_str()) != 0) {
+    GTEST_SKIP() << "this file system cannot make a folder immutable (chattr), or this account may not";
+  }
+  MakeInstallation();
+  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
+  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
+  WriteScript(Install() + "/Subversion/bin/svn",
+              "'" + FoundOnPath("svn") + "' \"$@\" || exit\n"
+              "if [ \"$1\" = upgrade ]; then chattr +i '" + WorkingCopy() + "'; fi\n");
+  const int exitCode = RunRestore().exitCode;
+  std::system(("chattr -i '" + WorkingCopy() + "'").c_str());
+  EXPECT_EQ(exitCode, 2);
+  EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kRestoreCreateFolderFailed, "ReportTemplates")));
+}
+
 // A failed check-in of the Config folder fails the run, whichever of the two areas that check
 // it in meets the failure: the client refuses only the first, or only the second, commit of it.
 TEST_F(RestoreTest, FailedCheckInOfTheConfigFolderFailsTheRun) {
