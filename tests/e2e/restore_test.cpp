@@ -187,17 +187,28 @@ TEST_F(RestoreTest, InstallationsOwnClientRunsEveryClientCommand) {
   }
 }
 
-// A working copy that the client cannot upgrade fails the run, with its line, though every
-// file came back.
-TEST_F(RestoreTest, WorkingCopyThatCannotBeUpgradedFailsTheRun) {
+// One refusal of the client fails the run with its line, though every file came back: the
+// upgrade of the working copy, and the check-in of the "ReportTemplates" folder it lacks.
+TEST_F(RestoreTest, OneRefusalOfTheClientFailsTheRun) {
   MakeInstallation();
   ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
   ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  WriteScript(Install() + "/Subversion/bin/svn",
-              "if [ \"$1\" = upgrade ]; then echo 'svn: E155021: refused'; exit 1; fi\nexec '" +
-                  FoundOnPath("svn") + "' \"$@\"\n");
-  EXPECT_EQ(RunRestore().exitCode, 2);
-  EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kRestoreUpgradeFailed, WorkingCopy())));
+  const struct {
+    const char* refused;  // shell condition on the client's arguments
+    std::string line;
+  } cases[] = {
+      {"[ \"$1\" = upgrade ]", Format(messages::kRestoreUpgradeFailed, WorkingCopy())},
+      {"[ \"$1\" = add ] && [ \"${3%/ReportTemplates}\" != \"$3\" ]",
+       Format(messages::kRestoreCheckinFolderFailed, WorkingCopy() + "/ReportTemplates")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refused);
+    WriteScript(Install() + "/Subversion/bin/svn", std::string("if ") + c.refused +
+                                                       "; then echo 'svn: E1: refused'; exit 1; fi\nexec '" +
+                                                       FoundOnPath("svn") + "' \"$@\"\n");
+    EXPECT_EQ(RunRestore().exitCode, 2);
+    EXPECT_THAT(ErrorMessages(), Contains(c.line));
+  }
 }
 
 // A "ReportTemplates" folder that cannot be made fails the run. The client, right after it
