@@ -13,26 +13,6 @@ namespace brimora::test {
 
 namespace {
 
-// A path with "@" gets one more at its end, so the client reads no peg revision from it.
-std::string Target(const std::string& path) { return path.find('@') == std::string::npos ? path : path + "@"; }
-
-XmlDocument Parsed(const std::string& text) {
-  XmlDocument document;
-  EXPECT_TRUE(ParseXmlText(text, document)) << text;
-  return document;
-}
-
-// The text of every node that `xpath` selects, by the node's "name" attribute.
-template <typename Context>
-std::map<std::string, std::string> NamedValues(const Context& context, const std::string& xpath) {
-  std::map<std::string, std::string> values;
-  XmlNodeList nodes = SelectNodes(context, xpath);
-  for (XmlNode node = nodes.NextNode(); node; node = nodes.NextNode()) {
-    values[ReadXmlString(node, "@name", "")] = NodeText(node);
-  }
-  return values;
-}
-
 bool IsLeftOut(const std::string& relative) {
   for (const char* part : {".svn", "SubversionRepository", "Logs"}) {
     const std::string piece = part;
@@ -122,19 +102,19 @@ std::map<std::string, std::string> RestoreTest::SiteState() const {
 }
 
 std::string RestoreTest::RepositoryUrl() const {
-  const XmlDocument info = Parsed(RunProgram({"svn", "info", "--xml", Target(WorkingCopy())}));
+  const XmlDocument info = ParsedXml(RunProgram({"svn", "info", "--xml", SvnTarget(WorkingCopy())}));
   return ReadXmlString(info, "/info/entry/repository/root", "");
 }
 
 long RestoreTest::HeadRevision() const {
-  const XmlDocument info = Parsed(RunProgram({"svn", "info", "--xml", RepositoryUrl()}));
+  const XmlDocument info = ParsedXml(RunProgram({"svn", "info", "--xml", RepositoryUrl()}));
   return std::stol(ReadXmlString(info, "/info/entry/@revision", "-1"));
 }
 
 std::vector<Commit> RestoreTest::CommitsAfter(long revision) const {
   std::vector<Commit> commits;
   if (HeadRevision() <= revision) return commits;
-  const XmlDocument log = Parsed(RunProgram({"svn", "log", "--xml", "--with-all-revprops", "-r",
+  const XmlDocument log = ParsedXml(RunProgram({"svn", "log", "--xml", "--with-all-revprops", "-r",
                                              std::to_string(revision + 1) + ":HEAD", RepositoryUrl()}));
   XmlNodeList entries = SelectNodes(log, "/log/logentry");
   for (XmlNode entry = entries.NextNode(); entry; entry = entries.NextNode()) {
@@ -144,14 +124,13 @@ std::vector<Commit> RestoreTest::CommitsAfter(long revision) const {
 }
 
 std::map<std::string, std::string> RestoreTest::Properties(const std::string& path) const {
-  const XmlDocument list = Parsed(RunProgram({"svn", "proplist", "--verbose", "--xml", Target(path)}));
-  return NamedValues(list, "/properties/target/property");
+  return SvnProperties(path);
 }
 
 std::string RestoreTest::Status(bool showUpdates) const {
   std::vector<std::string> command = {"svn", "status"};
   if (showUpdates) command.push_back("--show-updates");
-  command.push_back(Target(WorkingCopy()));
+  command.push_back(SvnTarget(WorkingCopy()));
   return RunProgram(command);
 }
 

@@ -29,24 +29,14 @@ std::string FileUrl(const std::string& path) {
   return url;
 }
 
-std::map<std::string, std::string> PropertiesOf(const XmlDocument& document, const std::string& xpath) {
-  std::map<std::string, std::string> properties;
-  XmlNodeList nodes = SelectNodes(document, xpath);
+template <typename Context>
+std::map<std::string, std::string> ValuesByName(const Context& context, const std::string& xpath) {
+  std::map<std::string, std::string> values;
+  XmlNodeList nodes = SelectNodes(context, xpath);
   for (XmlNode node = nodes.NextNode(); node; node = nodes.NextNode()) {
-    properties[ReadXmlString(node, "@name", "")] = NodeText(node);
+    values[ReadXmlString(node, "@name", "")] = NodeText(node);
   }
-  return properties;
-}
-
-XmlDocument ParsedXml(const std::string& text) {
-  XmlDocument document;
-  EXPECT_TRUE(ParseXmlText(text, document)) << text;
-  return document;
-}
-
-// A path with "@" anywhere gets one more at its end, so the client reads no peg revision.
-std::string Target(const std::string& path) {
-  return path.find('@') == std::string::npos ? path : path + "@";
+  return values;
 }
 
 }  // namespace
@@ -63,6 +53,29 @@ std::string RunProgram(const std::vector<std::string>& arguments) {
   CommandResult result = runner.Run(line, options);
   EXPECT_TRUE(result.Succeeded()) << line << "\n" << result.output;
   return result.output;
+}
+
+std::string SvnTarget(const std::string& path) {
+  return path.find('@') == std::string::npos ? path : path + "@";
+}
+
+XmlDocument ParsedXml(const std::string& text) {
+  XmlDocument document;
+  EXPECT_TRUE(ParseXmlText(text, document)) << text;
+  return document;
+}
+
+std::map<std::string, std::string> NamedValues(const XmlDocument& document, const std::string& xpath) {
+  return ValuesByName(document, xpath);
+}
+
+std::map<std::string, std::string> NamedValues(const XmlNode& context, const std::string& xpath) {
+  return ValuesByName(context, xpath);
+}
+
+std::map<std::string, std::string> SvnProperties(const std::string& path) {
+  return NamedValues(ParsedXml(RunProgram({"svn", "proplist", "--verbose", "--xml", SvnTarget(path)})),
+                     "/properties/target/property");
 }
 
 SourceControlTest::SourceControlTest(std::string rootName)
@@ -99,14 +112,13 @@ std::string WorkingCopyTest::MakeFile(const std::string& relative, const std::st
 }
 
 std::map<std::string, std::string> WorkingCopyTest::Properties(const std::string& path) {
-  return PropertiesOf(ParsedXml(RunProgram({"svn", "proplist", "--verbose", "--xml", Target(path)})),
-                      "/properties/target/property");
+  return SvnProperties(path);
 }
 
 std::map<std::string, std::string> WorkingCopyTest::HeadRevisionProperties() {
   const XmlDocument log =
       ParsedXml(RunProgram({"svn", "log", "--xml", "--with-all-revprops", "-r", "HEAD", url_}));
-  std::map<std::string, std::string> properties = PropertiesOf(log, "/log/logentry/revprops/property");
+  std::map<std::string, std::string> properties = NamedValues(log, "/log/logentry/revprops/property");
   // The client shows the message on its own rather than among the revision properties.
   properties["svn:log"] = ReadXmlString(log, "/log/logentry/msg", "");
   return properties;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/xml.h"
 #include "tests/support/test_support.h"
 
 namespace brimora::test {
@@ -19,6 +20,19 @@ namespace brimora::test {
 // Runs a program with its arguments (each quoted) and answers what it printed, standard error
 // included; adds a test failure when it does not exit with code 0.
 std::string RunProgram(const std::vector<std::string>& arguments);
+
+// A path for the real client: one "@" appended when it holds one, so no peg revision is read.
+std::string SvnTarget(const std::string& path);
+
+// The client's XML answer, parsed; a test failure when it does not parse.
+XmlDocument ParsedXml(const std::string& text);
+
+// The text of every node that `xpath` selects, by the node's "name" attribute.
+std::map<std::string, std::string> NamedValues(const XmlDocument& document, const std::string& xpath);
+std::map<std::string, std::string> NamedValues(const XmlNode& context, const std::string& xpath);
+
+// The versioned properties of a path, read with the real client.
+std::map<std::string, std::string> SvnProperties(const std::string& path);
 
 class SourceControlTest : public testing::Test {
  protected:
