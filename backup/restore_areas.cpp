@@ -25,6 +25,32 @@ bool Exists(const std::string& path) {
   return platform::GetFileInfo(path, false, &info) != ENOENT;
 }
 
+// The FileStorage working copy's Config folder, made when missing (a failure shows in the copy
+// into it and in its check-in).
+std::string MakeConfigFolder(const std::string& root) {
+  const std::string config = root + "/Repository/FileStorage/Config";
+  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
+  return config;
+}
+
+// Checks in the Config folder, then the file restored into it from `source`; each failure
+// writes its line. True when both succeeded.
+bool CheckInConfigFile(const std::string& root, const std::string& file, const std::string& source,
+                       const std::string& comment, const std::string& userName) {
+  const std::string workingCopy = root + "/Repository/FileStorage";
+  const std::string config = workingCopy + "/Config";
+  bool ok = true;
+  if (!ClientMayWorkOn(root, workingCopy, config) || !CheckinFile(config, messages::kConfigFolderComment, userName)) {
+    WriteLog(0, messages::kCheckinFolderFailed, config);
+    ok = false;
+  }
+  if (!ClientMayWorkOn(root, workingCopy, file) || !CheckinFile(file, comment, userName)) {
+    WriteLog(0, messages::kCheckinFileFailed, file, source);
+    ok = false;
+  }
+  return ok;
+}
+
 }  // namespace
 
 bool CBackup::RestoreSettings(const std::string& root, const std::string& backup, const std::string& userName) {
@@ -74,19 +100,10 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   item(kMergeUploadConfig, execute);
 
   // "units.dat" belongs to the FileStorage working copy, which records it as a new revision.
-  const std::string workingCopy = root + "/Repository/FileStorage";
-  const std::string config = workingCopy + "/Config";
-  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
   const std::string unitsSource = RestoreSource(backup, kUnits);
-  const std::string units = config + "/units.dat";
+  const std::string units = MakeConfigFolder(root) + "/units.dat";
   file(unitsSource, units);
-  if (!ClientMayWorkOn(root, workingCopy, config) || !CheckinFile(config, messages::kConfigFolderComment, userName)) {
-    WriteLog(0, messages::kCheckinFolderFailed, config);
-    ok = false;
-  }
-  if (!ClientMayWorkOn(root, workingCopy, units) ||
-      !CheckinFile(units, Format(messages::kUnitsComment, unitsSource), userName)) {
-    WriteLog(0, messages::kCheckinFileFailed, units, unitsSource);
+  if (!CheckInConfigFile(root, units, unitsSource, Format(messages::kUnitsComment, unitsSource), userName)) {
     ok = false;
   }
 
@@ -119,23 +136,14 @@ bool CBackup::RestoreParameterManager(const std::string& root, const std::string
                                       const std::string& userName) {
   WriteLog(1, messages::kRestoreParameterManagerStart);
   bool ok = true;
-  const std::string workingCopy = root + "/Repository/FileStorage";
-  const std::string config = workingCopy + "/Config";
-  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
   const std::string source = RestoreSource(backup, kNames);
-  const std::string destination = config + "/names.pmp";
+  const std::string destination = MakeConfigFolder(root) + "/names.pmp";
   int error = 0;
   if (!RestoreFile(source, destination, &error)) {
     WriteLog(0, messages::kRestoreFileFailed, destination, source, error);
     ok = false;
   }
-  if (!ClientMayWorkOn(root, workingCopy, config) || !CheckinFile(config, messages::kConfigFolderComment, userName)) {
-    WriteLog(0, messages::kCheckinFolderFailed, config);
-    ok = false;
-  }
-  if (!ClientMayWorkOn(root, workingCopy, destination) ||
-      !CheckinFile(destination, Format(messages::kNamesComment, source), userName)) {
-    WriteLog(0, messages::kCheckinFileFailed, destination, source);
+  if (!CheckInConfigFile(root, destination, source, Format(messages::kNamesComment, source), userName)) {
     ok = false;
   }
   WriteLog(1, messages::kRestoreParameterManagerComplete);
