@@ -271,15 +271,6 @@ TEST_F(CheckinTest, MessageReachesTheClientAsWrittenWithoutLineBreaks) {
   }
 }
 
-TEST_F(CheckinTest, UserWithQuotesAndDashReachesTheClientExactly) {
-  fake_.AnswerExit(0, "<properties/>");
-  CommitFile("/wc/a", "c", "-\"odd\" user\\");
-  const Lines lines = fake_.CommandLines();
-  EXPECT_EQ(SplitCommandLine(lines.at(2)),
-            (Lines{"svn", "propset", "username", "--", "-\"odd\" user\\", "/wc/a"}));
-  EXPECT_EQ(SplitCommandLine(CommitLine(fake_)).at(6), "username=-\"odd\" user\\");
-}
-
 TEST_F(CheckinTest, CommitIsCleanedUpAndRetriedOnlyOnceForALockedWorkingCopy) {
   const std::string commit =
       "svn commit --force-log --message \"c\" --with-revprop \"username=u\" -- \"/wc/a\"";

@@ -133,11 +133,6 @@ TEST_F(SvnIntegrationTest, LockedWorkingCopyIsCleanedUpAndUpdatedOnce) {
   EXPECT_TRUE(CheckinFile(path, "again", "alice"));
 }
 
-TEST_F(SvnIntegrationTest, UpgradeOfACurrentWorkingCopySucceeds) {
-  EXPECT_TRUE(UpgradeWorkingCopy(WorkingCopy()));
-  EXPECT_FALSE(UpgradeWorkingCopy(Root() + "/Execute"));
-}
-
 // The working copy's own path holds "@", "%" and a blank.
 class SvnOddRootTest : public test::WorkingCopyTest {
  protected:
