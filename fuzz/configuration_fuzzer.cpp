@@ -1,22 +1,13 @@
 // The settings loader: the configuration values read from a settings document parsed from any
 // bytes (a document that does not parse reads as an empty one, as a failed file load does).
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "backup/configuration.h"
-#include "common/strings.h"
 #include "common/xml.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 
-using brimora::fuzz::Check;
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+BRIMORA_FUZZ_TARGET {
   brimora::XmlDocument document;
-  brimora::ParseXmlText(text, document);
+  brimora::ParseXmlText(input, document);
   Check(static_cast<bool>(document), "a parse always leaves a document");
 
   const std::string install = "/srv/brimora/Brimora";
@@ -26,5 +17,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& parts = values.partsTrackerDatabasePath;
   Check(!parts.empty(), "the parts database path is never empty");
   Check(brimora::Trim(parts) == parts, "the parts database path is trimmed");
-  return 0;
 }

@@ -1,24 +1,17 @@
 // The docflow model loaded from a document parsed from any bytes: the stage tree's shape and the
 // answer about the current stage's users.
 
-#include <cstddef>
-#include <cstdint>
 #include <set>
-#include <string>
-#include <string_view>
 
 #include "common/xml.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "sourcecontrol/docflow.h"
 
 using brimora::CDocFlow;
-using brimora::fuzz::Check;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+BRIMORA_FUZZ_TARGET {
   brimora::XmlDocument document;
-  brimora::ParseXmlText(text, document);
-
+  brimora::ParseXmlText(input, document);
   CDocFlow flow;
   Check(flow.Load(document), "any document loads");
 
@@ -31,9 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& item : flow.Items) {
     const auto* approvals = dynamic_cast<const CDocFlow::CApprovalItem*>(item.get());
     Check(approvals != nullptr, "only approval items are kept");
-    for (const auto& approval : approvals->Approvals) {
-      Check(!approval.User.empty(), "approvals have users");
-    }
+    for (const auto& approval : approvals->Approvals) Check(!approval.User.empty(), "approvals have users");
     items.insert(item.get());
   }
   for (const auto& stage : flow.Stages) {
@@ -52,9 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string users = "\x01unchanged";
   const bool found = flow.GetCurrentStageUsers(users);
-  Check(found == (flow.CurrentStage >= 0 &&
-                  static_cast<std::size_t>(flow.CurrentStage) < flow.TopStages.size()),
+  Check(found == (flow.CurrentStage >= 0 && static_cast<std::size_t>(flow.CurrentStage) < flow.TopStages.size()),
         "the current stage is found exactly when it indexes a top stage");
   Check(found || users == "\x01unchanged", "no current stage leaves the users unchanged");
-  return 0;
 }

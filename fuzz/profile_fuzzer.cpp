@@ -1,18 +1,11 @@
 // The INI reader's line matching and value extraction on any text, section, key and buffer size.
 
-#include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <optional>
-#include <string>
 
 #include "common/settings_folder.h"
-#include "common/strings.h"
-#include "fuzz/fuzz_check.h"
-
-using brimora::fuzz::Check;
+#include "fuzz/fuzz_target.h"
 
 namespace {
 
@@ -33,8 +26,7 @@ std::optional<std::string> Find(const std::string& text, const std::string& sect
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider provider(data, size);
+BRIMORA_FUZZ_TARGET {
   const std::string key = provider.ConsumeRandomLengthString(32);
   const std::string section = provider.ConsumeRandomLengthString(16);
   const std::size_t bufferSize = provider.ConsumeIntegralInRange<std::size_t>(0, 300);
@@ -45,9 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(brimora::CountCodePoints(*value) + 1 <= (bufferSize == 0 ? 1 : bufferSize),
           "a value keeps at most size - 1 characters");
     Check(text.find(*value) != std::string::npos, "a value is a piece of the text");
-    Check(value->empty() || (!brimora::IsAsciiWhiteSpace(value->front()) &&
-                             !brimora::IsAsciiWhiteSpace(value->back())),
-          "a value has no leading or trailing white space");
+    Check(brimora::Trim(*value) == *value, "a value has no leading or trailing white space");
   }
   // A byte-order mark in front of the text changes nothing, unless the text opens with one
   // itself (only the first mark is skipped).
@@ -55,5 +45,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(Find(kByteOrderMark + text, section, key, bufferSize) == value,
           "a byte-order mark at the start is skipped");
   }
-  return 0;
 }

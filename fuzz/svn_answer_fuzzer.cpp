@@ -1,20 +1,13 @@
 // What the Subversion client prints, read by the property and info reads, and the command lines
 // the check-in forms: any value and path quoted into a line is split back unchanged.
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <string>
 #include <vector>
 
 #include "common/command_runner.h"
 #include "common/run_process.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "sourcecontrol/checkin.h"
 #include "sourcecontrol/svn_client.h"
-
-using brimora::fuzz::Check;
 
 namespace {
 
@@ -22,11 +15,7 @@ namespace {
 class AnswerRunner : public brimora::CCommandRunner {
  public:
   brimora::CommandResult Run(const std::string&, const brimora::CommandOptions&) override {
-    brimora::CommandResult result;
-    result.completed = true;
-    result.exitCode = exitCode;
-    result.output = output;
-    return result;
+    return {.completed = true, .exitCode = exitCode, .output = output};
   }
   int exitCode = 0;
   std::string output;
@@ -34,8 +23,7 @@ class AnswerRunner : public brimora::CCommandRunner {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider provider(data, size);
+BRIMORA_FUZZ_TARGET {
   AnswerRunner runner;
   brimora::CScopedCommandRunner use(runner);
   runner.exitCode = provider.ConsumeBool() ? 0 : 1;
@@ -45,23 +33,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::int64_t read = 42;
   const bool answered = brimora::GetProperty("/wc/a", "version", read);
-  if (!answered) Check(read == 42, "a failed read leaves the value");
-  if (answered && runner.exitCode != 0) Check(read == 0, "a missing property reads as 0");
+  Check(answered || read == 42, "a failed read leaves the value");
+  Check(!answered || runner.exitCode == 0 || read == 0, "a missing property reads as 0");
   bool versioned = false;
   brimora::GetFileInfo("/wc/a", versioned);
 
   // A value and a path (without NUL bytes, which no command line can carry) reach the client
   // as they are; a path holding "@" gets one more at its end.
-  if (value.find('\0') == std::string::npos && path.find('\0') == std::string::npos) {
-    const std::vector<std::string> arguments = brimora::SplitCommandLine(
-        "svn propset name -- " + brimora::QuotedValue(value) + " " + brimora::SvnPathArgument(path));
-    Check(arguments.size() == 6, "one argument each");
-    Check(arguments[4] == value, "the value arrives unchanged");
-    const std::string expected = brimora::EncodeSvnPath(path);
-    Check(arguments[5] == (expected.find('@') == std::string::npos ? expected : expected + "@"),
-          "the path arrives as encoded");
-    const std::string message = brimora::PrepareCommitMessage(value);
-    Check(message.find_first_of("\r\n") == std::string::npos, "the message is one line");
-  }
-  return 0;
+  if (value.find('\0') != std::string::npos || path.find('\0') != std::string::npos) return;
+  const std::vector<std::string> arguments = brimora::SplitCommandLine(
+      "svn propset name -- " + brimora::QuotedValue(value) + " " + brimora::SvnPathArgument(path));
+  Check(arguments.size() == 6, "one argument each");
+  Check(arguments[4] == value, "the value arrives unchanged");
+  const std::string expected = brimora::EncodeSvnPath(path);
+  Check(arguments[5] == (expected.find('@') == std::string::npos ? expected : expected + "@"),
+        "the path arrives as encoded");
+  Check(brimora::PrepareCommitMessage(value).find_first_of("\r\n") == std::string::npos, "the message is one line");
 }

@@ -44,14 +44,23 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-ToolResult RunTool(const std::string& workingFolder, const std::vector<std::string>& arguments) {
-  std::string commandLine = QuoteArgument(BRIMORA_EXECUTABLE);
+namespace {
+
+ToolResult RunCommandLine(std::string commandLine, const std::string& workingFolder,
+                          const std::vector<std::string>& arguments) {
+  commandLine += QuoteArgument(BRIMORA_EXECUTABLE);
   for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
   ToolResult result;
   if (!RunProcess(commandLine, result.output, &result.exitCode, workingFolder, 120, true, true)) {
     result.exitCode = -1;
   }
   return result;
+}
+
+}  // namespace
+
+ToolResult RunTool(const std::string& workingFolder, const std::vector<std::string>& arguments) {
+  return RunCommandLine("", workingFolder, arguments);
 }
 
 std::string WhyNoUnprivilegedRun() {
@@ -75,14 +84,7 @@ void GiveToUnprivileged(const std::string& path) {
 ToolResult RunToolUnprivileged(const std::string& workingFolder, const std::vector<std::string>& arguments) {
   if (geteuid() != 0) return RunTool(workingFolder, arguments);
   const std::string id = std::to_string(kUnprivilegedId);
-  std::string commandLine = "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups " +
-                            QuoteArgument(BRIMORA_EXECUTABLE);
-  for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
-  ToolResult result;
-  if (!RunProcess(commandLine, result.output, &result.exitCode, workingFolder, 120, true, true)) {
-    result.exitCode = -1;
-  }
-  return result;
+  return RunCommandLine("setpriv --reuid=" + id + " --regid=" + id + " --clear-groups ", workingFolder, arguments);
 }
 
 int RunForkedUnprivileged(const std::function<int()>& body) {
