@@ -1,15 +1,19 @@
 #include "app/app.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "backup/configuration.h"
 #include "common/settings_folder.h"
 #include "backup/backup.h"
+#include "backup/backup_verify.h"
 #include "common/trace_log.h"
 #include "common/write_lines.h"
 #include "platform/files.h"
 #include "platform/identity.h"
+#include "platform/run_lock.h"
+#include "platform/signals.h"
 
 namespace brimora {
 namespace {
@@ -24,21 +28,33 @@ constexpr const char* kUsageLines[] = {
     "              Without this switch this command backs up to the backup path\n",
     "/installpath: <path> of the root Brimora directory (e.g., C:\\QXR\\Brimora)\n",
     "/backuppath:  <path> on where to place the backup files\n",
+    "--verify:     Check that the backup at the backup path is complete and intact (no install path needed)\n",
+    "--force:      Restore a backup whose run did not finish, or areas that failed when it was made\n",
 };
 
 constexpr const char* kBackupFailed = "Error backing up to the backup path: %s\n";
 constexpr const char* kRestoreFailed = "Error restoring from the backup path: %s\n";
 constexpr const char* kAnswerNotWritten = "Unable to write the settings file path to %s: %s\n";
+constexpr int kRunLockWaitMilliseconds = 10000;
+constexpr const char* kInstallationBusy =
+    "Another backup or restore of %s is running (process %ld); this one did not start.\n";
+constexpr const char* kNoRunLock = "Unable to take the run lock of %s in %s: %s\n";
+constexpr const char* kStopped = "The run was stopped by %s before it finished.\n";
 constexpr const char* kNoExecuteFolder =
     "Unable to change to the folder %s: %s. Relative paths are taken from %s.\n";
 
 }  // namespace
 
 void CBrimoraUpgradeApp::InitInstance(const std::vector<std::string>& arguments) {
-  InitTraceLog(kApplicationName, true);
+  // The previous run's errors file is moved aside only once this run knows it is the only one
+  // on its installation, so a run that must wait never disturbs the running one's logs.
+  InitTraceLog(kApplicationName, true, {}, false);
   SetLogLevel(1);
 
   commandLine_.ParseArguments(arguments);
+  const bool locksInstallation = commandLine_.Accepted() && !commandLine_.help && !commandLine_.verify &&
+                                 !commandLine_.getsettingsfilepath;
+  if (!locksInstallation) OpenTraceErrorsFile();
 
   if (commandLine_.help) {
     ShowUsage();
@@ -50,7 +66,9 @@ void CBrimoraUpgradeApp::InitInstance(const std::vector<std::string>& arguments)
     exitCode_ = kRejected;
     return;
   }
-  if (commandLine_.getsettingsfilepath) {
+  if (commandLine_.verify) {
+    exitCode_ = VerifyBackup(platform::AbsolutePath(commandLine_.backupPath)) ? kSuccess : kFailed;
+  } else if (commandLine_.getsettingsfilepath) {
     RunSettingsFilePathQuery();
   } else {
     RunBackupOrRestore();
@@ -84,6 +102,25 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   commandLine_.installPath = platform::AbsolutePath(commandLine_.installPath);
   commandLine_.backupPath = platform::AbsolutePath(commandLine_.backupPath);
 
+  // One run at a time on an installation; an installation folder that is not there has nothing
+  // to protect, and the run reports it as it goes.
+  platform::RunLock lock;
+  platform::FileInfo install;
+  if (platform::GetFileInfo(commandLine_.installPath, true, &install) == 0) {
+    long holder = 0;
+    if (const int error = lock.Take(commandLine_.installPath, kRunLockWaitMilliseconds, &holder); error != 0) {
+      if (error == EWOULDBLOCK) {
+        WriteLog(0, kInstallationBusy, commandLine_.installPath, holder);
+      } else {
+        WriteLog(0, kNoRunLock, commandLine_.installPath, platform::RunLock::Folder(), platform::ErrorText(error));
+      }
+      WriteLog(0, failure, commandLine_.backupPath);
+      exitCode_ = kFailed;
+      return;
+    }
+  }
+  OpenTraceErrorsFile();
+
   // The runs work in the Execute folder. Every path of the installation they use is formed
   // from the install path, so a failed change cannot make them take another folder for the
   // installation's; it is reported, the run goes on, and the run counts as failed.
@@ -108,12 +145,16 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   if (commandLine_.restore) {
     std::string userName = "N/A";
     if (std::string name; platform::ProcessUserName(name)) userName = name;
-    succeeded = backup->RestoreFromBackup(commandLine_.includedb, userName);
+    succeeded = backup->RestoreFromBackup(commandLine_.includedb, userName, commandLine_.force);
   } else {
     succeeded = backup->BackupForUpdate(commandLine_.includedb);
   }
   backup.reset();
 
+  if (const int signal = platform::StopSignal(); signal != 0) {
+    WriteLog(0, kStopped, platform::SignalName(signal));
+    succeeded = false;
+  }
   if (!succeeded || !inExecute) {
     WriteLog(0, failure, commandLine_.backupPath);
     exitCode_ = kFailed;

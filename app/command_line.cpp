@@ -60,6 +60,10 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
     pendingValueKind = kSettingsFilePath;
   } else if (name == "check") {
     check = true;
+  } else if (name == "verify") {
+    verify = true;
+  } else if (name == "force") {
+    force = true;
   } else if (name == "h" || name == "?") {
     help = true;
   } else {
@@ -71,6 +75,7 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
 bool CBrimoraCommandLineInfo::Accepted() const {
   // A query without an answer file is refused even when a backup could run: the query mode
   // would win and write its answer nowhere.
+  if (verify) return !backupPath.empty() && !restore && !getsettingsfilepath;
   if (getsettingsfilepath) return !installPath.empty() && !settingsFilePath.empty();
   return !backupPath.empty() && !installPath.empty();
 }

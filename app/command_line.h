@@ -17,6 +17,9 @@ class CBrimoraCommandLineInfo {
   bool help = false;
   bool getsettingsfilepath = false;
   bool check = false;
+  // Switches of this tool's own, taken only after "-" or "--": "/verify" stays a path.
+  bool verify = false;
+  bool force = false;
   std::string settingsFilePath;
   std::string installPath;
   std::string backupPath;
@@ -31,7 +34,8 @@ class CBrimoraCommandLineInfo {
   void ParseParam(const std::string& param, bool isSwitch, bool isLast);
 
   // The settings-file query needs the install path and the answer file; backup and restore
-  // need the install path and the backup path.
+  // need the install path and the backup path; verify needs the backup path and is a mode of
+  // its own (not with the restore or the query).
   bool Accepted() const;
 };
 

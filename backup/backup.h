@@ -6,16 +6,19 @@
 // Built by LoadConfiguration (backup/configuration.h); owned by the caller, who destroys it after
 // the run. The runs use it from the main thread only; the log may be written from any thread.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "backup/backup_layout.h"
 #include "backup/backup_log.h"
+#include "backup/restore_gate.h"
 #include "platform/files.h"
 
 namespace brimora {
 
 class CSolrInstance;
+struct BackupRecord;
 
 class CBackup {
  public:
@@ -92,7 +95,10 @@ class CBackup {
   // The restore run: selects the installation's own Subversion client when it has one, then
   // runs every area in its fixed order, each whatever the earlier ones answered. True only when
   // every area succeeded. The database switch changes nothing.
-  bool RestoreFromBackup(bool includeDatabase, const std::string& userName);
+  // Before it changes anything, the restore checks the backup's completion record and manifest
+  // (see CRestoreGate): `force` restores a backup whose run did not finish, or areas that failed
+  // in it; never files that do not match the manifest.
+  bool RestoreFromBackup(bool includeDatabase, const std::string& userName, bool force = false);
 
   // The restore areas; each is given the install path and the backup folder and logs its own
   // start, error and completion lines to the trace log.
@@ -133,6 +139,9 @@ class CBackup {
   std::string currentBackupFolder;       // set by each backup step before it logs anything
 
  private:
+  // Ends a backup run: the manifest, everything on disk, then the record with the outcome `ok`.
+  // Answers the run's answer.
+  bool FinishRecord(const platform::Folder& backupFolder, BackupRecord* record, bool ok, std::uint64_t errorsBefore);
   // Refuses a backup folder that is, under any spelling, the installation or a folder the
   // backup copies; answers false after the cancel line.
   bool BackupFolderIsAllowed(const std::string& backupFolder);
@@ -141,6 +150,11 @@ class CBackup {
   bool CopyTree(const std::string& source, const std::string& destination, int* error = nullptr);
   // The folders this run writes into: never copied into themselves.
   std::vector<platform::FileId> runFolders_;
+  // What the restore may take from the backup folder.
+  CRestoreGate gate_;
+  // Puts a copy of the backed-up "Repository" folder in place of the installation's in one step,
+  // through a staging folder beside it; false after its line when it did not.
+  bool ReplaceRepository(const std::string& source, const std::string& root);
 };
 
 // Copies the utilization data files (utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl,

@@ -23,6 +23,20 @@ inline constexpr const char kFileStorage[] = "Repository";
 inline constexpr const char kLogs[] = "Logs";
 }  // namespace layout
 
+// The areas of a backup run, in their order, each with the folder it writes at the top of the
+// backup folder (the FileStorage area writes the Subversion repository beside it too). The
+// completion record names them; a restore area reads what one of them wrote.
+struct BackupArea {
+  const char* name;
+  const char* folder;
+};
+inline constexpr BackupArea kBackupAreas[] = {
+    {"Configuration", layout::kSettings},      {"Database", layout::kDatabase},
+    {"ParameterManager", layout::kParameterManager}, {"ParameterManagerImages", layout::kParameterManagerImages},
+    {"Security", layout::kSecurity},           {"PartsTracker", layout::kPartsTracker},
+    {"FileStorage", layout::kFileStorage},     {"Logs", layout::kLogs},
+};
+
 // One entry of the layout.
 enum class LayoutItem {
   // Settings

@@ -93,6 +93,7 @@ bool CBackupLog::WriteText(unsigned level, std::string_view message) {
     return true;
   }
 
+  if (level == 0) CountErrorLine();
   const std::string line = time + '\t' + OneLine(message);
 
   // Closing first puts everything written so far on disk, so the size below is complete.

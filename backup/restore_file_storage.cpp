@@ -4,9 +4,12 @@
 #include <cerrno>
 
 #include "backup/backup.h"
+#include "backup/backup_manifest.h"
+#include "backup/record_messages.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/folder_copy_engine.h"
+#include "common/tree_walk.h"
 #include "common/format.h"
 #include "common/trace_log.h"
 #include "platform/files.h"
@@ -18,32 +21,49 @@ namespace brimora {
 namespace {
 
 constexpr const char kReportTemplates[] = "ReportTemplates";
+// Folders a restore copies into before they take the place of the installation's; one left
+// behind by a killed run is removed by the next.
+constexpr const char kStagingPrefix[] = ".brimora-staging-";
+constexpr const char kStaleStagingRemoved[] = "Restore - Removed \"%s\", left behind by an earlier restore.\n";
+
+void RemoveStaleStaging(const std::string& root) {
+  std::vector<platform::FolderEntry> entries;
+  if (platform::ReadFolder(root, true, &entries) != 0) return;
+  for (const platform::FolderEntry& entry : entries) {
+    if (entry.name.rfind(kStagingPrefix, 0) != 0) continue;
+    const std::string path = root + "/" + entry.name;
+    if (!DeleteTree(path, false).failed) WriteLog(1, kStaleStagingRemoved, path);
+  }
+}
 
 }  // namespace
 
 bool CBackup::RestoreFileStorage(const std::string& root, const std::string& backup, const std::string& userName) {
   WriteLog(1, messages::kRestoreFileStorageStart);
+  RemoveStaleStaging(root);
   bool ok = true;
   const std::string source = RestoreSource(backup, LayoutItem::kFileStorage);
 
-  // The installation's folder goes only once the backed-up one is known to be there: without
-  // it, the installation's working copy is the only one left. A backed-up folder inside that
-  // folder (a backup kept in the working copy, or the installation named as its own backup)
-  // would go with it, so it does not replace it.
+  // The installation's folder is replaced only by a whole, checked copy of the backed-up one;
+  // until then it stays as it is. A backed-up folder inside that folder (a backup kept in the
+  // working copy, or the installation named as its own backup) would go with it, so it does not
+  // replace it. When nothing was replaced, the area ends there and changes nothing.
   const std::string repository = root + "/" + layout::kFileStorage;
   platform::FileInfo info;
   const bool backedUp = LinkOnTheWay(backupPath, source, true) == 0 &&
                         platform::GetFileInfo(source, false, &info) == 0 && info.kind == platform::EntryKind::kFolder;
-  if (backedUp && LiesInside(source, repository)) {
+  bool replaced = false;
+  if (!gate_.AreaMayRun(kBackupAreas[6].name, kBackupAreas[6].folder, false)) {
+  } else if (backedUp && LiesInside(source, repository)) {
     WriteLog(0, messages::kRestoreBackupInsideFileStorage, source, repository);
-    WriteLog(0, messages::kRestoreFileStorageFailed);
-    ok = false;
+  } else if (!backedUp) {
+    RestoreDataFiles(source, root);
   } else {
-    if (backedUp) CFolderCopyEngine().Delete(repository);
-    if (!RestoreDataFiles(source, root)) {
-      WriteLog(0, messages::kRestoreFileStorageFailed);
-      ok = false;
-    }
+    replaced = ReplaceRepository(source, root);
+  }
+  if (!replaced) {
+    WriteLog(0, messages::kRestoreFileStorageFailed);
+    return false;
   }
 
   const std::string workingCopy = root + "/Repository/FileStorage";
@@ -65,6 +85,59 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   }
   WriteLog(1, messages::kRestoreFileStorageComplete);
   return ok;
+}
+
+bool CBackup::ReplaceRepository(const std::string& source, const std::string& root) {
+  platform::Folder folder;
+  platform::Folder backedUp;
+  std::string staging;
+  int error = folder.Open(root, true);
+  if (error == 0) error = backedUp.Open(source, false);
+  std::uint64_t needed = 0;
+  std::uint64_t free = 0;
+  if (error == 0 && !gate_.ListedBytes(layout::kFileStorage, &needed)) error = TreeBytes(backedUp, &needed);
+  if (error == 0) error = folder.FreeSpace(&free);
+  if (error == 0 && needed > free) {
+    WriteLog(0, messages::kRestoreNoRoom, source, static_cast<unsigned long long>(needed),
+             static_cast<unsigned long long>(free), root);
+    return false;
+  }
+  if (error == 0) error = folder.CreateUniqueChild(kStagingPrefix, 0700, &staging);
+  if (error != 0) {
+    WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+    return false;
+  }
+  const std::string stagingPath = root + "/" + staging;
+  platform::FileInfo info;
+  bool copied = RestoreTree(source, stagingPath, &error) && gate_.CopyMatches(stagingPath, layout::kFileStorage);
+  if (copied && backedUp.Describe(&info) == 0) {
+    platform::Folder stagingFolder;
+    copied = stagingFolder.Open(stagingPath, false) == 0 && stagingFolder.ApplyAttributes(info) == 0;
+  }
+  if (copied) {
+    // One step where the file system allows it; else two renames, the installation's folder
+    // moving to the staging name first, so that it is never deleted before the copy stands.
+    error = folder.ExchangeChildren(staging, layout::kFileStorage);
+    if (error == ENOENT) {
+      error = folder.RenameChild(staging, layout::kFileStorage, false);
+    } else if (error == EINVAL || error == ENOSYS) {
+      std::string old;
+      error = folder.CreateUniqueChild(kStagingPrefix, 0700, &old);
+      if (error == 0) error = folder.RenameChild(layout::kFileStorage, old, true);
+      if (error == 0 && (error = folder.RenameChild(staging, layout::kFileStorage, false)) != 0) {
+        folder.RenameChild(old, layout::kFileStorage, false);
+      }
+      if (error == 0) staging = old;
+    }
+    if (error != 0) {
+      WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+      copied = false;
+    }
+  }
+  // What stands at the staging name now is either the unused copy or the replaced folder.
+  const TreeDeleteResult removed = DeleteTree(root + "/" + staging, false);
+  if (copied && removed.failed) WriteLog(0, messages::kRestoreOldNotRemoved, removed.failure.Description());
+  return copied;
 }
 
 bool CBackup::RestoreDataFiles(const std::string& source, const std::string& destination) {

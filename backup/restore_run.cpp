@@ -28,16 +28,18 @@ std::string CBackup::RestoreSource(const std::string& backup, LayoutItem item) {
   return backup + "/" + Layout(item).entry;
 }
 
-bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& userName) {
+bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& userName, bool force) {
   const std::string root = installPath;
   const std::string backup = backupPath;
+  if (!gate_.Open(backup, force)) return false;
   SelectSvnClient(root);
+  // An area runs only when what it reads was saved whole; each runs whatever the others answered.
   bool ok = RestoreFileStorage(root, backup, userName);
-  ok = RestoreSettings(root, backup, userName) && ok;
-  ok = RestoreParameterManager(root, backup, userName) && ok;
-  ok = RestoreParameterManagerImages(root, backup) && ok;
-  ok = RestoreSecurity(root, backup) && ok;
-  ok = RestorePartsTracker(root, backup) && ok;
+  ok = (gate_.AreaMayRun(kBackupAreas[0].name, kBackupAreas[0].folder, true) && RestoreSettings(root, backup, userName)) && ok;
+  ok = (gate_.AreaMayRun(kBackupAreas[2].name, kBackupAreas[2].folder, true) && RestoreParameterManager(root, backup, userName)) && ok;
+  ok = (gate_.AreaMayRun(kBackupAreas[3].name, kBackupAreas[3].folder, true) && RestoreParameterManagerImages(root, backup)) && ok;
+  ok = (gate_.AreaMayRun(kBackupAreas[4].name, kBackupAreas[4].folder, true) && RestoreSecurity(root, backup)) && ok;
+  ok = (gate_.AreaMayRun(kBackupAreas[5].name, kBackupAreas[5].folder, true) && RestorePartsTracker(root, backup)) && ok;
   return ok;
 }
 

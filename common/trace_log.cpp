@@ -252,10 +252,32 @@ void HousekeepingLoop() {
   }
 }
 
+// Moves the previous run's errors file aside and opens this run's.
+void OpenErrorsFile(TraceLogState& state) {
+  if (state.errors.handle != nullptr) return;
+  if (state.callback) state.callback(state.errors.path);
+  // Whatever stands at the path is moved aside, a link or dangling link included (the link
+  // itself, not its target), so the new file can be created in its place.
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(state.errors.path, error))) {
+    MoveReplacing(state.errors.path, state.errors.previousPath);
+  }
+  state.errors.handle = OpenTruncating(state.errors.path);
+  if (state.errors.handle == nullptr) PrintNotice(kCannotOpenErrors);
+}
+
 }  // namespace
 
+void OpenTraceErrorsFile() {
+  TraceLogState& state = State();
+  std::lock_guard<std::mutex> lifecycle(state.lifecycle);
+  if (!state.started) return;
+  std::lock_guard<std::recursive_mutex> guard(state.lock);
+  OpenErrorsFile(state);
+}
+
 void InitTraceLog(const std::string& applicationName, bool housekeeping,
-                  LogRotationCallback callback) {
+                  LogRotationCallback callback, bool errorsFileNow) {
   TraceLogState& state = State();
   std::lock_guard<std::mutex> lifecycle(state.lifecycle);
   if (state.started) return;
@@ -285,16 +307,7 @@ void InitTraceLog(const std::string& applicationName, bool housekeeping,
 
     state.main.handle = OpenAppending(state.main.path);
     if (state.main.handle == nullptr) PrintNotice(kCannotOpenMain);
-
-    if (callback) callback(state.errors.path);
-    // Whatever stands at the path is moved aside, a link or dangling link included (the link
-    // itself, not its target), so the new file can be created in its place.
-    if (fs::exists(fs::symlink_status(state.errors.path, error))) {
-      MoveReplacing(state.errors.path, state.errors.previousPath);
-    }
-    state.errors.handle = OpenTruncating(state.errors.path);
-    if (state.errors.handle == nullptr) PrintNotice(kCannotOpenErrors);
-
+    if (errorsFileNow) OpenErrorsFile(state);
     state.access.handle = OpenAppending(state.access.path);
     if (state.access.handle == nullptr) PrintNotice(kCannotOpenAccess);
   }
@@ -346,9 +359,18 @@ void SetLogLevel(std::uint32_t mask) {
   }
 }
 
+namespace {
+std::atomic<std::uint64_t> gErrorLines{0};
+}  // namespace
+
+std::uint64_t ErrorLineCount() { return gErrorLines.load(); }
+
+void CountErrorLine() { ++gErrorLines; }
+
 void WriteLogText(unsigned level, std::string_view message) {
   TraceLogState& state = State();
   if (!Passes(level, state.mask)) return;
+  if (level == 0) CountErrorLine();
   std::string text = PrepareMessage(message);
   if (!state.active) {
     WriteDebugOutput(text);

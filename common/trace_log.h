@@ -21,9 +21,12 @@ namespace brimora {
 // and after every rotation with the name of the file that now holds the old contents.
 using LogRotationCallback = std::function<void(const std::string& fileName)>;
 
-// Starts the log. A second call while the log is started does nothing.
+// Starts the log. A second call while the log is started does nothing. Without errorsFileNow
+// the previous run's errors file stays where it is until OpenTraceErrorsFile (a run that must
+// first know it is the only one on its installation); errors go to the main log meanwhile.
 void InitTraceLog(const std::string& applicationName, bool housekeeping,
-                  LogRotationCallback callback = {});
+                  LogRotationCallback callback = {}, bool errorsFileNow = true);
+void OpenTraceErrorsFile();
 
 // Stops and joins the housekeeping thread and closes the files, so every line written before
 // the call is on disk. The level mask returns to its start-up value 1 and the retained messages
@@ -49,6 +52,11 @@ template <typename... Args>
 void WriteLog(unsigned level, const char* format, const Args&... args) {
   WriteLogText(level, Format(format, args...));
 }
+
+// How many error lines (level 0) the process has written so far, to the trace log or to a
+// backup log; CountErrorLine adds one written elsewhere.
+std::uint64_t ErrorLineCount();
+void CountErrorLine();
 
 // The login id shown in the calling thread's log lines, "System" when empty. A serving thread
 // publishes "loginid:<id>" with SetCurrentThreadLoginText; only texts longer than the 8-character

@@ -4,6 +4,7 @@
 // Thread safety: every function may be called from any thread.
 
 #include <cstdint>
+#include <string>
 
 namespace brimora::platform {
 
@@ -19,6 +20,9 @@ struct LocalTime {
 };
 
 LocalTime LocalTimeNow();
+
+// The current time in UTC as ISO 8601 with seconds, "2026-12-06T22:22:32Z".
+std::string UtcNowText();
 
 // Milliseconds since an unspecified start; never goes backwards and does not wrap in practice.
 std::uint64_t MonotonicMilliseconds();

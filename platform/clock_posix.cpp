@@ -12,6 +12,15 @@ LocalTime LocalTimeNow() {
                    parts.tm_hour,        parts.tm_min,     parts.tm_sec};
 }
 
+std::string UtcNowText() {
+  const time_t now = time(nullptr);
+  struct tm parts {};
+  gmtime_r(&now, &parts);
+  char text[32];
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
 std::uint64_t MonotonicMilliseconds() {
   struct timespec now {};
   clock_gettime(CLOCK_MONOTONIC, &now);

@@ -18,7 +18,10 @@
 // folder of the process.
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brimora::platform {
@@ -102,11 +105,35 @@ class Folder {
 
   // Creates the folder `name` with the permission bits `mode` (less the umask).
   int CreateChild(const std::string& name, std::uint32_t mode) const;
+  // Creates a folder named `prefix` followed by eight random hex digits, a name nothing had; sets
+  // *name to it.
+  int CreateUniqueChild(const std::string& prefix, std::uint32_t mode, std::string* name) const;
   // Removes the entry `name`: a folder (which must be empty) when `folder` is set, else a file
   // or a link (never what the link points to).
   int RemoveChild(const std::string& name, bool folder) const;
   // Sets the permission bits of the entry `name`; a link is refused, never followed.
   int SetChildMode(const std::string& name, std::uint32_t mode) const;
+
+  // Reads the regular file `name` from start to end, handing its contents to `sink` in pieces,
+  // and describes it in *info (when given). Never through a link at the name (ELOOP); anything else that is
+  // not a regular file answers ENXIO without being opened for reading, so a FIFO never blocks.
+  int ReadChild(const std::string& name, const std::function<void(std::string_view)>& sink,
+                FileInfo* info) const;
+  // Opens the regular file `name` for reading as a C stream that the caller closes with fclose;
+  // the same rules as ReadChild.
+  int OpenChildStream(const std::string& name, std::FILE** stream) const;
+  // The target of the link `name`.
+  int ReadChildLink(const std::string& name, std::string* target) const;
+  // Renames the entry `from` to `to`, both in this folder. Without `replace` a taken name gives
+  // EEXIST.
+  int RenameChild(const std::string& from, const std::string& to, bool replace) const;
+  // Exchanges the entries `a` and `b` of this folder in one step; EINVAL (or ENOSYS) where the
+  // file system cannot.
+  int ExchangeChildren(const std::string& a, const std::string& b) const;
+  // Writes everything this folder's file system holds in memory to disk (syncfs), then answers.
+  int SyncFileSystem() const;
+  // Space left for this process on the folder's file system, in bytes.
+  int FreeSpace(std::uint64_t* bytes) const;
 
   // Sets this folder's permission bits.
   int SetMode(std::uint32_t mode) const;
@@ -116,6 +143,7 @@ class Folder {
 
  private:
   friend class PendingFile;
+  friend class AtomicFile;
   friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*);
   int fd_ = -1;
   bool readable_ = false;  // opened for reading; else only for reaching its entries
@@ -145,6 +173,32 @@ class PendingFile {
   const Folder* folder_ = nullptr;
   int fd_ = -1;                 // an unnamed file, when the file system makes them
   std::string temporaryName_;   // else a hidden name in the folder
+};
+
+// A file that is written under a hidden temporary name and takes its real name only once it is
+// whole and on disk (fsync, rename over the name, fsync of the folder), so a crash at any point
+// leaves either the old file or the new one under the name, never part of one. A file that is
+// never committed disappears with the object.
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Starts the file that will be `name` in `folder` (mode 0644 less the umask). The folder must
+  // outlive the object.
+  int Create(const Folder& folder, const std::string& name);
+  int Write(std::string_view data);
+  int Commit();
+
+ private:
+  int Flush();
+  const Folder* folder_ = nullptr;
+  int fd_ = -1;
+  std::string name_;
+  std::string temporaryName_;
+  std::string buffer_;
 };
 
 // Copies the entry `name` of `from` into `to` as a pending file: contents (holes of sparse files

@@ -15,6 +15,7 @@
 
 #include "platform/files.h"
 #include "platform/posix_util.h"
+#include "platform/signals.h"
 
 namespace brimora::platform {
 namespace {
@@ -22,7 +23,8 @@ namespace {
 using posix::Retry;
 
 constexpr std::size_t kCopyBufferSize = 128 * 1024;
-constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+// Small enough that a stop request is seen within a fraction of a second.
+constexpr std::size_t kKernelCopyChunk = std::size_t{64} << 20;
 constexpr const char kTemporaryPrefix[] = ".brimora-partial-";
 constexpr int kNameAttempts = 100;
 
@@ -69,6 +71,7 @@ int CopyStream(int in, int out, std::uint64_t expectedSize) {
   bool first = true;
   std::vector<char> buffer;
   for (;;) {
+    if (StopSignal() != 0) return ECANCELED;
     if (kernel) {
       const ssize_t copied =
           Retry([&] { return copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0); });
@@ -98,6 +101,7 @@ int CopyRange(int in, int out, off_t from, off_t to) {
   bool kernel = true;
   std::vector<char> buffer;
   while (inOffset < to) {
+    if (StopSignal() != 0) return ECANCELED;
     const std::size_t want = static_cast<std::size_t>(to - inOffset);
     if (kernel) {
       const ssize_t copied = Retry([&] {

@@ -15,6 +15,9 @@ std::uint32_t CurrentThreadId();
 // unchanged, when that id has no account name.
 bool ProcessUserName(std::string& name);
 
+// The machine's host name; empty when it cannot be read.
+std::string HostName();
+
 // Absolute path of the running executable (from /proc/self/exe); empty when it cannot be read.
 std::string ExecutablePath();
 

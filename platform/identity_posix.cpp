@@ -30,6 +30,12 @@ bool ProcessUserName(std::string& name) {
   }
 }
 
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
 std::string ExecutablePath() {
   // readlink does not say whether the buffer was large enough, so grow until the answer fits.
   std::vector<char> buffer(256);

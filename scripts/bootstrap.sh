@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build
   clang libclang-rt-14-dev
-  libfmt-dev libpugixml-dev libacl1-dev libcurl4-openssl-dev
+  libfmt-dev libpugixml-dev libacl1-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   subversion 7zip acl util-linux e2fsprogs python3
 )

@@ -13,6 +13,7 @@
 #include "common/trace_log.h"
 #include "common/xml.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 
 namespace brimora {
 
@@ -37,6 +38,12 @@ CFailsafeLock& RepositoryLock() {
 
 bool ExecuteCommand(const std::string& commandLine, std::string& output) {
   WriteLog(2, "ExecuteCommand() - Running command strCommand: \"%s\"\n", commandLine);
+  // A run asked to stop lets a running command finish but starts no new one.
+  if (const int signal = platform::StopSignal(); signal != 0) {
+    WriteLog(0, "ERROR: ExecuteCommand - not run, the run was stopped by %s: \"%s\"\n", platform::SignalName(signal), commandLine);
+    output.clear();
+    return false;
+  }
   CommandOptions options;
   options.timeoutSeconds = kSvnTimeoutSeconds;
   options.captureOutput = true;
