@@ -58,6 +58,14 @@ echo "== the backup log ($install/Logs/BackupLog.log)"
 cat "$install/Logs/BackupLog.log"
 
 echo
+echo "== the completion record ($backup/BackupInfo.json), in part"
+grep -E '"(toolVersion|started|ended|answer|errorLines|finished|complete)"' "$backup/BackupInfo.json" | sed 's/^/  /'
+echo
+echo "== verify: BrimoraUpgrade --verify --backuppath $backup; and sha256sum --check on its SHA256SUMS"
+"$tool" --verify --backuppath "$backup"
+(cd "$backup" && sha256sum --check --quiet SHA256SUMS && echo "sha256sum: every file matches")
+
+echo
 echo "== damage: settings, security and Parts Tracker files deleted or edited, documents removed"
 before="$root/before-damage"
 cp -a "$root/site" "$before"
@@ -91,6 +99,17 @@ diff -r -x .svn -x SubversionRepository -x Logs "$before" "$root/site" | sed 's/
 echo
 echo "== what the restore committed: svn log --xml --with-all-revprops -r $((head + 1)):HEAD $url"
 svn log --xml --with-all-revprops -r "$((head + 1)):HEAD" "$url"
+
+echo
+echo "== a damaged backup: one byte of a saved settings file changed, a file planted in its working copy"
+damaged="$root/damaged-backup"
+cp -a "$backup" "$damaged"
+printf 'X' | dd of="$damaged/Settings/Brimora.xml" bs=1 seek=10 conv=notrunc status=none
+echo "planted" > "$damaged/Repository/FileStorage/planted.txt"
+set +e
+"$tool" --verify --backuppath "$damaged"
+echo "verify exit code: $? (2: not intact)"
+set -e
 
 echo
 echo "== settings-file query: BrimoraUpgrade --installpath $install --getsettingsfilepath $root/answer.txt --check"
