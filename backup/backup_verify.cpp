@@ -100,7 +100,8 @@ bool VerifyBackup(const std::string& backupFolder) {
       problem(messages::kVerifyRecordUnreadable, backupFolder, error == EINVAL ? why : "cannot be read: " + platform::ErrorText(error));
     } else if (!record.finished) {
       problem(messages::kVerifyUnfinished, backupFolder, record.stopReason.empty() ? "" : " (" + record.stopReason + ")");
-    } else {
+    } else if (!record.complete) {
+      problem(messages::kVerifyNotComplete, backupFolder);
       for (const AreaRecord& area : record.areas) {
         if (area.answer == AreaRecord::Answer::kFalse) problem(messages::kVerifyAreaFailed, area.name);
       }

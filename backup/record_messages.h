@@ -20,6 +20,8 @@ inline constexpr const char kVerifyNoRecord[] =
 inline constexpr const char kVerifyRecordUnreadable[] = "Verify - ERROR: the completion record of \"%s\" %s.\n";
 inline constexpr const char kVerifyUnfinished[] =
     "Verify - ERROR: the backup run of \"%s\" did not finish%s.\n";
+inline constexpr const char kVerifyNotComplete[] =
+    "Verify - ERROR: the backup run of \"%s\" finished, but it did not save everything.\n";
 inline constexpr const char kVerifyAreaFailed[] = "Verify - ERROR: the backup's %s area failed when it was made.\n";
 inline constexpr const char kVerifyProblem[] = "Verify - ERROR: \"%s\" %s.\n";
 inline constexpr const char kVerifyExtra[] = "Verify - INFO: \"%s\" %s (beside the backup's areas).\n";
