@@ -2,7 +2,7 @@
 """Measures a BrimoraUpgrade backup against `cp -a` of the same folders.
 
     benchmark.py [--files 20000] [--total-bytes 1GiB] [--rounds 5] [--keep]
-                 [--tool PATH] [--workdir DIR] [--seed S]
+                 [--tool PATH] [--baseline-tool PATH] [--memory-files N] [--workdir DIR] [--seed S]
 
 Builds the release tool (unless --tool names one), generates a sample installation with
 make_sample_installation.py in a temporary folder (with the defaults this takes several minutes),
@@ -10,8 +10,12 @@ then runs the rounds: each round times one backup by the tool (wall time and the
 resident memory) and one `cp -a` of the folders the backup reads, each into a fresh folder on the
 same disk, and removes both copies before the next round. As root, the page cache is dropped
 before every timed run (cold runs); otherwise the source tree is read once, untimed, and every run
-is warm. At the end a second installation with a quarter of the documents (and of the bytes) is
-backed up once, so it shows whether the tool's memory grows with the number of files.
+is warm. Every copy is made durable before its time stops: the tool flushes its backup itself,
+and `cp -a` (and a --baseline-tool, a build of an earlier version) is followed by `sync -f` on its
+target, so durability is compared with durability. Each round also times `--verify` of the tool's
+backup and `sha256sum --check` of the same files. At the end a second installation with
+--memory-files documents (default a quarter, with a quarter of the bytes) is backed up and
+verified once, so it shows whether the tool's memory grows with the number of files.
 
 A backup that fails does not stop the measuring: its exit code and the tails of its output and
 logs are printed. The exit code is 0 when the measurements ran, 1 when the tool could not be built
@@ -267,11 +271,16 @@ def generate(root: Path, documents: int, total_bytes: int, seed: int) -> Install
     return Installation(root)
 
 
+def synced(command: list, target: Path) -> list:
+    """The command followed by a flush of the file system it wrote to, timed as one."""
+    return ["sh", "-c", '"$@" && sync -f "$0"', str(target)] + command
+
+
 def run_backup(tool: Path, installation: Installation, target: Path, output: Path,
-               cache: PageCache, report_failure: bool) -> Run:
+               cache: PageCache, report_failure: bool, sync: bool = False) -> Run:
     cache.prepare()
-    run = timed([str(tool), "--installpath", str(installation.install),
-                 "--backuppath", str(target)], installation.install / "Execute", output)
+    command = [str(tool), "--installpath", str(installation.install), "--backuppath", str(target)]
+    run = timed(synced(command, target.parent) if sync else command, installation.install / "Execute", output)
     if run.exit_code == 0:
         run.files = count_files(target)
     elif report_failure:
@@ -287,12 +296,25 @@ def run_backup(tool: Path, installation: Installation, target: Path, output: Pat
 def run_copy(installation: Installation, target: Path, output: Path, cache: PageCache) -> Run:
     target.mkdir(parents=True)
     cache.prepare()
-    run = timed(["cp", "-a"] + [str(s) for s in installation.sources if s.exists()] + [str(target)],
+    run = timed(synced(["cp", "-a"] + [str(s) for s in installation.sources if s.exists()] + [str(target)], target),
                 target.parent, output)
     if run.exit_code != 0:
         say(f"  cp -a exited with code {run.exit_code}:\n{tail(output)}")
     run.files = count_files(target)
     return run
+
+
+def run_verify(tool: Path, backup: Path, output: Path, cache: PageCache) -> tuple[Run, Run]:
+    """--verify of a backup, and sha256sum --check of the same files, both from a cold cache."""
+    cache.prepare()
+    verify = timed([str(tool), "--verify", "--backuppath", str(backup)], backup, output)
+    cache.prepare()
+    check = timed(["sha256sum", "--check", "--quiet", "SHA256SUMS"], backup, output.with_suffix(".sha256sum"))
+    return verify, check
+
+
+def spread(values: list[float]) -> str:
+    return f"median {statistics.median(values):.2f} (from {min(values):.2f} to {max(values):.2f})"
 
 
 def mib(kib: int) -> str:
@@ -320,45 +342,57 @@ def measure(args: argparse.Namespace, work: Path) -> int:
     backups, copies = work / "backups", work / "copies"
     backups.mkdir()
     copies.mkdir()
+    baseline = args.baseline_tool.resolve() if args.baseline_tool else None
     say("")
-    say("round  backup s  exit  peak MiB  files    cp -a s  files    backup/cp")
-    rows: list[tuple[Run, Run]] = []
+    say("round  backup s  exit  peak MiB  files    cp -a s  files    backup/cp  baseline s  verify s  sha256sum s")
+    rows: list[tuple[Run, Run, Run | None, Run, Run]] = []
     failure_reported = False
     for number in range(1, args.rounds + 1):
-        backup = run_backup(tool, large, backups / f"round-{number}",
-                            work / f"backup-output-{number}.txt", cache, not failure_reported)
+        target = backups / f"round-{number}"
+        backup = run_backup(tool, large, target, work / f"backup-output-{number}.txt", cache, not failure_reported)
         failure_reported = failure_reported or backup.exit_code != 0
+        verify, check = run_verify(tool, target, work / f"verify-output-{number}.txt", cache)
+        remove_tree(target)
         copy = run_copy(large, copies / f"round-{number}", work / f"cp-output-{number}.txt", cache)
+        remove_tree(copies / f"round-{number}")
+        old = None
+        if baseline is not None:
+            old = run_backup(baseline, large, target, work / f"baseline-output-{number}.txt", cache, False, sync=True)
+            remove_tree(target)
         ratio = backup.seconds / copy.seconds if copy.seconds > 0 else float("nan")
         say(f"{number:>5}  {backup.seconds:8.2f}  {backup.exit_code:>4}  {mib(backup.peak_kib):>8}"
-            f"  {backup.files:<7}  {copy.seconds:7.2f}  {copy.files:<7}  {ratio:9.2f}")
-        rows.append((backup, copy))
-        remove_tree(backups / f"round-{number}")
-        remove_tree(copies / f"round-{number}")
+            f"  {backup.files:<7}  {copy.seconds:7.2f}  {copy.files:<7}  {ratio:9.2f}"
+            f"  {old.seconds if old else float('nan'):10.2f}  {verify.seconds:8.2f}  {check.seconds:11.2f}")
+        rows.append((backup, copy, old, verify, check))
 
-    ratios = [b.seconds / c.seconds for b, c in rows if c.seconds > 0]
-    succeeded = sum(1 for b, _ in rows if b.exit_code == 0)
+    succeeded = sum(1 for b, *_ in rows if b.exit_code == 0)
     say("")
-    say(f"Median wall-time ratio backup / cp -a: {statistics.median(ratios):.2f} "
-        f"(median backup {statistics.median(b.seconds for b, _ in rows):.2f} s, "
-        f"median cp -a {statistics.median(c.seconds for _, c in rows):.2f} s)")
+    say(f"Backup / cp -a (both durable): {spread([b.seconds / c.seconds for b, c, *_ in rows if c.seconds > 0])}")
+    if baseline is not None:
+        say(f"Backup / baseline backup + sync -f: {spread([b.seconds / o.seconds for b, _, o, *_ in rows if o and o.seconds > 0])}")
+    say(f"Verify / sha256sum --check: {spread([v.seconds / k.seconds for *_, v, k in rows if k.seconds > 0])}")
+    say(f"Medians: backup {statistics.median(b.seconds for b, *_ in rows):.2f} s, "
+        f"cp -a {statistics.median(c.seconds for _, c, *_ in rows):.2f} s, "
+        f"verify {statistics.median(v.seconds for *_, v, _ in rows):.2f} s, "
+        f"sha256sum {statistics.median(k.seconds for *_, k in rows):.2f} s")
     if succeeded < len(rows):
         say(f"Note: the backup succeeded in {succeeded} of {len(rows)} rounds; the times of a "
             "failing backup do not measure a whole backup.")
-    peak_large = max(b.peak_kib for b, _ in rows)
-    say(f"Peak resident memory of the tool: {mib(peak_large)} MiB with {args.files} documents")
+    say(f"Peak resident memory: backup {mib(max(b.peak_kib for b, *_ in rows))} MiB, verify "
+        f"{mib(max(v.peak_kib for *_, v, _ in rows))} MiB with {args.files} documents")
 
-    small_files = max(1, args.files // 4)
-    small = generate(work / "install-small", small_files, args.total_bytes // 4, args.seed)
+    small_files = args.memory_files or max(1, args.files // 4)
+    small = generate(work / "install-small", small_files, args.total_bytes * small_files // args.files, args.seed)
     if small is None:
         return 1
     if not cache.cold:
         read_tree(small.sources)
     backup = run_backup(tool, small, backups / "small", work / "backup-output-small.txt", cache,
                         not failure_reported)
+    verify, _ = run_verify(tool, backups / "small", work / "verify-output-small.txt", cache)
     remove_tree(backups / "small")
-    say(f"Peak resident memory of the tool: {mib(backup.peak_kib)} MiB with {small_files} "
-        f"documents (exit code {backup.exit_code}, {backup.seconds:.2f} s)")
+    say(f"Peak resident memory: backup {mib(backup.peak_kib)} MiB, verify {mib(verify.peak_kib)} MiB with "
+        f"{small_files} documents (exit codes {backup.exit_code} and {verify.exit_code}, {backup.seconds:.2f} s)")
     return 0
 
 
@@ -373,6 +407,10 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--keep", action="store_true",
                         help="keep the work folder (installations, outputs) afterwards")
     parser.add_argument("--tool", type=Path, help="use this BrimoraUpgrade instead of building")
+    parser.add_argument("--baseline-tool", type=Path,
+                        help="also time this build (an earlier version) with sync -f after it")
+    parser.add_argument("--memory-files", type=int, default=0,
+                        help="documents of the second installation (default a quarter of --files)")
     parser.add_argument("--workdir", type=Path,
                         help="parent of the work folder (default: the system temporary folder, "
                              "or build/ when that is a RAM file system)")
