@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -41,6 +43,14 @@ std::pair<bool, std::uint32_t> LockElsewhere(CFailsafeLock& lock, std::uint32_t 
     if (result.first) lock.Unlock();
   }).join();
   return result;
+}
+
+// True when the thread of this process with the kernel id `id` is blocked in a wait.
+bool Sleeping(std::uint32_t id) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
+  const std::string text{std::istreambuf_iterator<char>(stat), {}};
+  const std::size_t end = text.rfind(')');
+  return end != std::string::npos && text.compare(end, 3, ") S") == 0;
 }
 
 // Starts the trace log in a temporary folder so the lock's messages can be read back.
@@ -146,6 +156,26 @@ TEST_F(FailsafeLockTest, UnlimitedWaitWarnsNamingTheOwnerThenAcquires) {
   EXPECT_TRUE(waiting.get());
   EXPECT_EQ(lock.OwnerThread(), waiter.load());
   EXPECT_EQ(ErrorsLog().find("ERROR"), std::string::npos);
+}
+
+TEST_F(FailsafeLockTest, ReleaseWakesAThreadThatWaitsWithoutLimit) {
+  CFailsafeLock lock("csRepository", 5000, 60000);
+  ASSERT_TRUE(lock.Lock());
+  std::atomic<std::uint32_t> waiter{0};
+  auto waiting = std::async(std::launch::async, [&] {
+    waiter = platform::CurrentThreadId();
+    const bool acquired = lock.Lock();
+    if (acquired) lock.Unlock();
+    return acquired;
+  });
+  // Released while the waiter sleeps, it must not sleep out its 5-second interval.
+  for (const auto until = Clock::now() + std::chrono::seconds(10);
+       (waiter == 0 || !Sleeping(waiter)) && Clock::now() < until;) {
+    std::this_thread::yield();
+  }
+  EXPECT_TRUE(lock.Unlock());
+  ASSERT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  EXPECT_TRUE(waiting.get());
 }
 
 TEST_F(FailsafeLockTest, DeadlockLimitWritesErrorAndThrows) {

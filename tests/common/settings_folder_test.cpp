@@ -156,6 +156,8 @@ TEST_F(SettingsFolderTest, ValuesAreCutByCharactersAndLongLinesReadInPieces) {
   for (const auto& c : cases) {
     EXPECT_EQ(Read(c.content, "K", "", c.size), c.expected) << c.content.substr(0, 30);
   }
+  // The lead byte of a sequence cut at a piece's end starts the next piece with the rest.
+  EXPECT_EQ(Read(std::string(8190, 'x') + "\xC3\xA9=v\n", "\xC3\xA9"), "v");
   // The default is cut the same way, and a zero-sized buffer holds only the end mark.
   std::string out;
   ReadProfileString("", "", "abcdef", out, 4, WriteFile("x.ini", ""));

@@ -105,7 +105,7 @@ TEST_F(TraceLogTest, LevelMaskFiltersAndAcceptsOnlyOneTo65535) {
     int shown;  // the level number in the line (the lowest bit set); -1: dropped
   };
   const Case cases[] = {
-      {1, 2, -1}, {1, 8, -1}, {3, 2, 2},  {2, 6, 2},  {1, 999, 1},
+      {1, 2, -1}, {1, 8, -1}, {3, 2, 2},  {2, 6, 2},  {8, 999, 1},
       {1, 1, 1},  {8, 8, 4},  {12, 4, 3}, {0x8000, 0x8000, 16}, {0xFFFF, 0x10000, -1},
   };
   InitTraceLog(kApp, false);
@@ -229,9 +229,10 @@ TEST_F(TraceLogTest, LinkInPlaceOfALogFileIsNeverWrittenThrough) {
 TEST_F(TraceLogTest, LinksAreMovedAsideAsLinks) {
   const std::string target = root_ / "root-owned.txt";
   test::WriteFile(target, "precious\n");
-  // The errors file of the last run is moved aside at start-up: a link there moves as a link.
+  // The errors file of the last run is moved aside at start-up: a link there moves as a link,
+  // even a dangling one.
   fs::create_directories(root_ / "Logs");
-  fs::create_symlink(target, LogPath(kErrors));
+  fs::create_symlink(root_ / "never-created.txt", LogPath(kErrors));
   // A full main log that a link replaces while it is open: rotation moves the link aside.
   test::WriteFile(LogPath(kMainLog), std::string(1048577, 'x'));
   InitTraceLog(kApp, false);

@@ -19,6 +19,8 @@ TEST(WildcardTest, Table) {
       {"\xd0\x9c\xd0\x98\xd0\xa0", "\xd0\xbc\xd0\xb8\xd1\x80", true},  // МИР / мир
       {"\xce\xa3*", "\xcf\x83\xce\xbf", true},                      // Σ / σο
       {"bad\xff", "bad\xff", true},     {"bad\xff", "bad\xfe", false},
+      {"bad\xff", "bad\xc3\xbf", false},  // a stray byte is not the character of its code
+      {"report*", "report", true},
       {"BrimoraParams_*.xml", "brimoraparams_X.XML", true},
       {"BrimoraParams_*.xml", "BrimoraParams.xml", false},
   };

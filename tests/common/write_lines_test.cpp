@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_log.h"
 #include "support/test_support.h"
 
 namespace brimora {
@@ -108,6 +109,10 @@ TEST(WriteLinesTest, NewFileHasTheUsualModeAndAFullDiskIsReported) {
   error = 0;
   EXPECT_FALSE(WriteLinesToFile(small + "/small.txt", {"x"}, false, false, &error));
   EXPECT_EQ(error, ENOSPC);
+  // The backup log meets it when it flushes its line.
+  CBackupLog log;
+  EXPECT_TRUE(log.Open(small + "/BackupLog.log"));
+  EXPECT_FALSE(log.WriteText(1, "a short line"));
   umount2(small.c_str(), MNT_DETACH);
 }
 
