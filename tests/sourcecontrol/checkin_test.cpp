@@ -147,12 +147,13 @@ TEST_F(CheckinTest, DocflowsGetTheValuesOfTheirKindAndInstancesTheirSaveAction) 
     test::CFakeCommandRunner fake;
     CScopedCommandRunner use(fake);
     const std::string path = MakeFile(c.file, c.contents);
-    fake.AnswerExit(1, kNotVersioned);
+    fake.AnswerExit(0, "<info/>");
     fake.AnswerExit(0);
     fake.AnswerExit(1, kNoProperty);
     EXPECT_TRUE(CheckinFile(path, "Created", "alice"));
     const Lines lines = fake.CommandLines();
     ASSERT_EQ(lines.size(), 9 + c.properties.size()) << c.file;
+    EXPECT_EQ(lines[1], "svn add -- " + Q(path)) << "an answer without an entry is not versioned";
     for (std::size_t i = 0; i < c.properties.size(); ++i) {
       EXPECT_EQ(lines[5 + i], "svn propset " + c.properties[i] + " " + Q(path));
     }
@@ -210,7 +211,9 @@ TEST_F(CheckinTest, ModuleArchiveWithoutAReadableModuleFileGetsNoModuleValues) {
 }
 
 TEST_F(CheckinTest, EmptyPathCommitsWithoutPathOrRevisionProperties) {
-  AnswerNewFile();
+  fake_.AnswerExit(1, kNotVersioned);
+  fake_.AnswerExit(0);
+  fake_.AnswerExit(0, "<properties><target><property name=\"version\">-3</property></target></properties>");
   EXPECT_TRUE(CheckinFile("", "All \"of\" it", "alice"));
   EXPECT_EQ(fake_.CommandLines(),
             (Lines{"svn info --xml -- \"\"", "svn add -- \"\"", "svn propget --xml version -- \"\"",
@@ -221,16 +224,18 @@ TEST_F(CheckinTest, EmptyPathCommitsWithoutPathOrRevisionProperties) {
 }
 
 TEST_F(CheckinTest, PathLengthLimitCountsTheAbsoluteEncodedPathPlus31) {
-  // A name that makes the absolute path exactly `length` bytes long.
+  // A relative name whose escaped form exists and makes the absolute encoded path exactly
+  // `length` bytes long.
   auto pathOf = [&](std::size_t length) {
-    const std::string folder = Root() + "/";
-    return folder + std::string(length - folder.size(), 'n');
+    const std::string name = std::string(length - (Root() + "/Execute/%25").size(), 'n');
+    test::WriteFile(Root() + "/Execute/%25" + name, "");
+    return "%" + name;
   };
   fake_.AnswerExit(1, kNotVersioned);
   const std::string fits = pathOf(228);
   CheckinFile(fits, "c", "u", 260);
   ASSERT_GE(fake_.CommandLines().size(), 2u);
-  EXPECT_EQ(fake_.CommandLines()[1], "svn add -- " + Q(fits));
+  EXPECT_EQ(fake_.CommandLines()[1], "svn add -- " + Q("%25" + fits.substr(1)));
 
   test::CFakeCommandRunner fake;
   CScopedCommandRunner use(fake);
@@ -394,7 +399,8 @@ TEST_F(CheckinTest, KindsOfFileAreDecidedOnTheNormalisedAbsolutePath) {
       {"/wc/modules_development/m.zip", CheckinFileKind::kModuleArchive},
       {"/wc/modules/m.xml", CheckinFileKind::kOther},
       {"/wc/mymodules/m.zip", CheckinFileKind::kOther},
-      {"../Repository/FileStorage/DocFlows/Instances/r.xml", CheckinFileKind::kDocflowInstance},
+      {"DocFlows/Instances/r.xml", CheckinFileKind::kDocflowInstance},
+      {"/wc/mydocflows/instances/x.xml", CheckinFileKind::kOther},
   };
   for (const Case& c : cases) EXPECT_EQ(KindOfCheckinFile(c.path), c.kind) << c.path;
 }
