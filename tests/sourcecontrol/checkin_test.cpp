@@ -80,12 +80,11 @@ TEST_F(SvnClientTest, CommandsRunWithTheClientsOptions) {
   EXPECT_THAT(TraceLog(), HasSubstr("ExecuteCommand() - Running command strCommand: \"\"/opt/my svn/svn\" upgrade"));
 }
 
-// Values marked "kept" are left as they were: true for versioned, 42 for the property.
+// Answers marked "kept" leave the value (42) as it was.
 TEST_F(SvnClientTest, AnswersOfInfoAndPropget) {
   const struct { int exitCode; std::string output; bool answer, versioned; } infos[] = {
       {0, "<?xml version=\"1.0\"?><info><entry path=\"a\"/></info>", true, true},
       {0, "<?xml version=\"1.0\"?><info></info>", true, false},
-      {1, "svn: warning: W155010: The node '/wc/new' was not found.\n", false, true},  // kept
   };
   for (const auto& c : infos) {
     fake_.AnswerExit(c.exitCode, c.output);
@@ -184,7 +183,7 @@ TEST_F(CheckinTest, NewPathsGetTheValuesOfTheirKind) {
        " --with-revprop \"module_class=Lab\" --with-revprop \"module_glevel=\" --with-revprop \"module_prefix=lb\""
        " --with-revprop \"module_version=2.1\""},
       {"wc/modules_development/linked.zip", kLinkedModule, "<doc><module><class>Lab</class></module></doc>", "c", {}, ""},
-      {"wc/modules/broken.zip", kNone, "not an archive", "c", {}, ""},
+      {"wc/modules/broken.zip", kNone, "not an archive", "c", {}, ""}, {"wc/other/lab.zip", kModule, "<doc/>", "c", {}, ""},
   };
   for (const auto& c : cases) {
     ClientRecorder fake;
