@@ -89,6 +89,26 @@ std::vector<Blocked> Table() {
       UnreadableFile("a parameter file", &I::Execute, "BrimoraParams_A.xml", "Settings/BrimoraParams_A.xml",
                      kParameterFiles),
       UnreadableFile("the certificate", &I::Execute, "ssl/server.crt", "Settings/server.crt", kSslCertificate),
+      // A file that is there but cannot be examined is not missing: its copy fails.
+      {"the certificates' folder", [](const I& i) { Deny(i.Execute() + "/ssl"); },
+       [](const I& i) {
+         return std::vector<std::string>{
+             Format(messages::kFileNotBackedUp, i.Backup(), i.Execute() + "/ssl/server.crt",
+                    i.Backup() + "/Settings/server.crt", kDenied),
+             Format(messages::kFileNotBackedUp, i.Backup(), i.Execute() + "/ssl/server.key",
+                    i.Backup() + "/Settings/server.key", kDenied)};
+       },
+       {kSslCertificate, kSslKey}},
+      // Without secure transport an unreadable certificate is no failure: the run succeeds.
+      {"the certificate without secure transport",
+       [](const I& i) {
+         std::string settings = ReadFile(i.Settings() + "/Brimora.xml");
+         settings.replace(settings.find("<EnableSSL>true"), 15, "<EnableSSL>false");
+         WriteFile(i.Settings() + "/Brimora.xml", settings);
+         Deny(i.Execute() + "/ssl/server.crt");
+       },
+       [](const I&) { return std::vector<std::string>{}; },
+       {kSslCertificate}},
       {"Execute can be entered but not listed", [](const I& i) { ASSERT_EQ(chmod(i.Execute().c_str(), 0311), 0); },
        [](const I& i) {
          return std::vector<std::string>{
@@ -281,12 +301,16 @@ TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
     test::GiveToUnprivileged(installation.Root());  // keeps the modes the block set
 
     const test::ToolResult result = installation.RunBackup({}, /*unprivileged=*/true);
-    EXPECT_EQ(result.exitCode, 2) << result.output;
+    // A row without lines blocks nothing the run may fail on.
+    const std::vector<std::string> lines = row.lines(installation);
+    EXPECT_EQ(result.exitCode, lines.empty() ? 0 : 2) << result.output;
     const std::vector<std::string> messages = installation.BackupLogMessages();
-    for (const std::string& line : row.lines(installation)) {
+    for (const std::string& line : lines) {
       EXPECT_THAT(messages, ::testing::Contains(line));
     }
-    EXPECT_THAT(result.output, ::testing::HasSubstr("Error backing up to the backup path: " + installation.Backup()));
+    if (!lines.empty()) {
+      EXPECT_THAT(result.output, ::testing::HasSubstr("Error backing up to the backup path: " + installation.Backup()));
+    }
 
     // Every area that was not blocked is complete.
     const std::unique_ptr<CBackup> backup = LoadConfiguration(installation.Install(), installation.Backup());
