@@ -193,9 +193,9 @@ TEST_F(BackupTest, MissingExecuteFolderFailsTheRunAndKeepsTheInstallationsLogs) 
 }
 
 // The rows of the failure table below. A row blocks its path: no permissions, entered but not
-// listed, a file where the backup makes a folder, a folder there already, a link to a folder
-// outside where an earlier layout kept a folder, or no permissions without secure transport.
-enum class Block { kDeny, kListOnly, kTake, kMake, kLink, kDenyWithoutSsl };
+// listed, a file where the backup makes a folder, a folder there already, or no permissions on a
+// server without secure transport.
+enum class Block { kDeny, kListOnly, kTake, kMake, kDenyWithoutSsl };
 
 struct Row {
   Block block;
@@ -232,14 +232,6 @@ std::vector<Row> Rows(const test::TestInstallation& i) {
   const auto taken = [&](const std::string& entry, const char* format, std::set<LayoutItem> lost) {
     return Row{Block::kTake, b + "/" + entry, {line(format, b + "/" + entry)}, std::move(lost)};
   };
-  // A link where an earlier layout kept a folder below Settings, which makes that folder taken.
-  const auto earlier = [&](const std::string& entry, const char* format, const std::string& moved, LayoutItem item) {
-    std::set<LayoutItem> lost = Area("Settings");
-    lost.insert(item);
-    const std::string link = b + "/Settings/Execute/" + entry;
-    return Row{Block::kLink, link, {line(kConfigurationFolderNotCreated, b + "/Settings"), line(format, link, moved)},
-               lost};
-  };
   const std::string partsFailed = line(kPartsChangeFilesFailed), denied = "Permission denied";
   return {
       taken("Settings", kConfigurationFolderNotCreated, Area("Settings")),
@@ -275,10 +267,8 @@ std::vector<Row> Rows(const test::TestInstallation& i) {
       {Block::kDeny, e + "/PartsDBExporterConfig.xml",
        {line(kPartTrackerFileFailed, e + "/PartsDBExporterConfig.xml")}, {kPartsDbExporterConfig}},
       tree(e + "/www/partsdb", partsFailed, {kPartsWebPages}),
-      earlier("www/partsdb", kPartsWebPagesNotMoved, p + "/www-partsdb", kPartsWebPages),
       tree(e + "/partsdb-changelogs", partsFailed, {kPartsChangeLogs}),
       tree(in + "/../LornithData/Settings/partsdb-changelogs", partsFailed, {kPartsSettingsChangeLogs}),
-      earlier("partsdb-changelogs", kPartsChangeLogsNotMoved, p + "/partsdb-changelogs", kPartsChangeLogs),
       {Block::kDeny, in + "/Repository/FileStorage/doc.txt",
        {stopped(in + "/Repository/FileStorage/doc.txt"), line(kDataFilesNotCopied, in + "/Repository", b, denied),
         line(kFileStorageFailed)},
@@ -311,48 +301,59 @@ TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
       case Block::kDenyWithoutSsl: ASSERT_EQ(chmod(row.path.c_str(), 0), 0); break;
       case Block::kListOnly: ASSERT_EQ(chmod(row.path.c_str(), 0311), 0); break;
       case Block::kTake: WriteFile(row.path, "in the way"); break;
-      case Block::kMake: fs::create_directories(row.path); break;
-      case Block::kLink:
-        WriteFile(i.Root() + "/outside/keep.txt", "keep");
-        fs::create_directories(fs::path(row.path).parent_path());
-        fs::create_directory_symlink(i.Root() + "/outside", row.path);
+      case Block::kMake: fs::create_directories(row.path);
     }
     test::GiveToUnprivileged(i.Root());  // keeps the modes the block set
 
     const test::ToolResult result = i.RunBackup({}, /*unprivileged=*/true);
     EXPECT_EQ(result.exitCode, row.lines.empty() ? 0 : 2) << result.output;
     for (const std::string& line : row.lines) EXPECT_THAT(i.BackupLogMessages(), Contains(line));
-    // Every area that was not blocked is complete, and nothing was written through a link.
+    // Every area that was not blocked is complete.
     const std::unique_ptr<CBackup> backup = LoadConfiguration(i.Install(), i.Backup());
     ASSERT_NE(backup, nullptr);
     for (const LayoutEntry& entry : BackupLayout()) {
       if (!row.lost.contains(entry.item)) test::ExpectSaved(*backup, i.Backup(), entry);
     }
-    EXPECT_TRUE(row.block != Block::kLink || Snapshot(i.Root() + "/outside").size() == 1);
   }
 }
 
 // Steps called one by one, for failures that a whole run cannot show: the run always hands the
-// data files copy a folder that exists, and the parameter and utilization files are listed from
-// the same folder, so that in a run the failure of either hides the other's.
+// data files copy a folder that exists; the parameter and utilization files are listed from the
+// same folder, so that in a run the failure of either hides the other's; and the folders an
+// earlier layout kept below Settings make that folder taken. Such a folder is moved to its place
+// in the Parts Tracker only when it is no link.
 TEST_F(BackupTest, StepsFailWhereTheRunCannotShowIt) {
   if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
   MakeInstallation();
+  const std::string outside = root_ / "outside", earlier[] = {root_ / "b1", root_ / "b2"};
+  WriteFile(outside + "/keep.txt", "keep");
   fs::create_directories(Backup() + "/Settings");
+  fs::create_directories(earlier[0] + "/Settings/Execute/www");
+  fs::create_directory_symlink(outside, earlier[0] + "/Settings/Execute/www/partsdb");
+  fs::create_directories(earlier[1] + "/Settings/Execute");
+  fs::create_directory_symlink(outside, earlier[1] + "/Settings/Execute/partsdb-changelogs");
   test::GiveToUnprivileged(root_.Path());
   ASSERT_EQ(chmod(Execute().c_str(), 0311), 0);
   const int code = test::RunForkedUnprivileged([&] {
     const std::unique_ptr<CBackup> backup = LoadConfiguration(Install(), Backup());
-    if (backup == nullptr) return 10;
+    if (backup == nullptr) return 99;
     backup->currentBackupFolder = Backup();
     return (backup->BackupFilesItem(kParameterFiles, Backup()) ? 1 : 0) |
            (CopyUtilizationFiles(Execute() + "/", Backup() + "/Settings/", "Backup", &backup->backupLog,
                                  platform::SourceLink::kFollow) ? 2 : 0) |
-           (backup->CopyDataFiles(Install() + "/Repository", root_ / "missing/parent") ? 4 : 0);
+           (backup->CopyDataFiles(Install() + "/Repository", root_ / "missing/parent") ? 4 : 0) |
+           (backup->BackupPartsTracker(earlier[0]) ? 8 : 0) | (backup->BackupPartsTracker(earlier[1]) ? 16 : 0);
   });
-  ASSERT_NE(code, 99) << "could not switch accounts";
-  EXPECT_EQ(code, 0) << "reported as saved: 1 the parameter files, 2 the utilization files, 4 the data files";
-  EXPECT_THAT(BackupLogMessages(), Contains(Format(kDataFolderNotCreated, Backup(), root_ / "missing/parent")));
+  ASSERT_NE(code, 99) << "the child could not switch accounts or load the configuration";
+  EXPECT_EQ(code, 0) << "reported as saved: 1 the parameter files, 2 the utilization files, 4 the data files, "
+                        "8 the parts web pages, 16 the parts change logs";
+  EXPECT_THAT(BackupLogMessages(), ::testing::IsSupersetOf({
+      Format(kDataFolderNotCreated, Backup(), root_ / "missing/parent"),
+      Format(kPartsWebPagesNotMoved, earlier[0], earlier[0] + "/Settings/Execute/www/partsdb",
+             earlier[0] + "/PartsTracker/www-partsdb"),
+      Format(kPartsChangeLogsNotMoved, earlier[1], earlier[1] + "/Settings/Execute/partsdb-changelogs",
+             earlier[1] + "/PartsTracker/partsdb-changelogs")}));
+  EXPECT_EQ(Snapshot(outside).size(), 1u) << "written through a link";
 }
 
 // The command-line modes, in an installation without a settings file.
