@@ -301,7 +301,7 @@ TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
       case Block::kDenyWithoutSsl: ASSERT_EQ(chmod(row.path.c_str(), 0), 0); break;
       case Block::kListOnly: ASSERT_EQ(chmod(row.path.c_str(), 0311), 0); break;
       case Block::kTake: WriteFile(row.path, "in the way"); break;
-      case Block::kMake: fs::create_directories(row.path);
+      case Block::kMake: fs::create_directories(row.path); break;
     }
     test::GiveToUnprivileged(i.Root());  // keeps the modes the block set
 
