@@ -177,6 +177,8 @@ TEST_F(FileUtilsTest, GrantFolderAccessAddsAndKeepsEntries) {
   fs::create_directory(tmp_ / "db/child");
   EXPECT_NE(AccessList(tmp_ / "db/child").find("\nuser:nobody:rwx\n"), std::string::npos);
 
+  ASSERT_TRUE(GrantFolderAccess(folder, "daemon", "", 0x2 /* write data */, true));
+  EXPECT_NE(AccessList(folder).find("\nuser:daemon:rwx\n"), std::string::npos) << "widened";
   ASSERT_TRUE(GrantFolderAccess(folder, "nobody", "", 0x2 /* write data */, false));
   list = AccessList(folder);
   EXPECT_EQ(list.find("daemon"), std::string::npos) << "dropped without keep-existing: " << list;

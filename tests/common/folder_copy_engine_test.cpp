@@ -85,6 +85,7 @@ TEST(FolderCopyEngine, GivesUpWhenNoNameIsFree) {
   EXPECT_FALSE(engine.Copy(root / "src/Data", root / "dst"));
   EXPECT_EQ(engine.LastErrorText(),
             "\"" + root / "dst/Data/x" + "\" has no free name left in the \"Copy of\" series after 10000 tries");
+  EXPECT_EQ(engine.LastErrorCode(), static_cast<std::uint32_t>(EEXIST));
   EXPECT_FALSE(fs::exists(root / ("dst/Data/" + name))) << "the last name tried stays free";
 }
 
@@ -97,6 +98,8 @@ TEST(FolderCopyEngine, FolderLandsUnderItsOwnNameWithContentsModesAndTimes) {
   utimensat(AT_FDCWD, (root / "X/Repository/a.txt").c_str(), times, 0);
   fs::create_directories(root / "Y");
   fs::create_directories(root / "X/Repository/empty");
+  chmod((root / "X/Repository").c_str(), 0750);
+  utimensat(AT_FDCWD, (root / "X/Repository").c_str(), times, 0);
 
   CFolderCopyEngine engine;
   ASSERT_TRUE(engine.Copy(root / "X/Repository", root / "Y")) << engine.LastErrorText();
@@ -109,6 +112,9 @@ TEST(FolderCopyEngine, FolderLandsUnderItsOwnNameWithContentsModesAndTimes) {
   EXPECT_EQ(copied.st_mode & 07777, 0640u);
   EXPECT_EQ(copied.st_mtim.tv_sec, 123456789);
   EXPECT_EQ(copied.st_mtim.tv_nsec, 987654321);
+  ASSERT_EQ(stat((root / "Y/Repository").c_str(), &copied), 0);
+  EXPECT_EQ(copied.st_mode & 07777, 0750u) << "the folder the engine made has its source's mode and times";
+  EXPECT_EQ(copied.st_mtim.tv_sec, 123456789);
   EXPECT_EQ(engine.LastErrorText(), "No error");
 }
 
@@ -183,6 +189,9 @@ TEST(FolderCopyEngine, NeverWritesThroughALinkInTheDestination) {
   fs::create_directory_symlink(root / "outside", root / "D/S");
   CFolderCopyEngine second;
   EXPECT_FALSE(second.Copy(root / "S", root / "D"));
+  EXPECT_EQ(second.LastErrorText(),
+            "\"" + root / "D/S" + "\" is a symbolic link where a folder is needed; it is not followed");
+  EXPECT_EQ(second.LastErrorCode(), static_cast<std::uint32_t>(ELOOP));
   EXPECT_EQ(Tree(root / "outside"), std::vector<std::string>{"x.txt"});
 }
 
@@ -250,6 +259,11 @@ TEST(FolderCopyEngine, LinksAreCopiedAsLinksAndSpecialFilesDoNotBlock) {
   EXPECT_EQ(fs::read_symlink(root / "D/S/up"), "..");
   EXPECT_EQ(fs::read_symlink(root / "D/S/dangling"), "/nonexistent/target");
   EXPECT_FALSE(fs::exists(fs::symlink_status(root / "D/S/pipe")));
+  // Named on their own: the FIFO is skipped, the dangling link copied as a link.
+  ASSERT_TRUE(engine.Copy(root / "S/pipe", root / "D"));
+  ASSERT_TRUE(engine.Copy(root / "S/dangling", root / "D"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "D/pipe")));
+  EXPECT_EQ(fs::read_symlink(root / "D/dangling"), "/nonexistent/target");
 }
 
 TEST(FolderCopyEngine, DeleteClearsReadOnlyAndNeverFollowsLinks) {
@@ -283,14 +297,28 @@ TEST(FolderCopyEngine, DeleteOpensUpReadOnlyFolders) {
   chmod((root / "tree/ro").c_str(), 0555);
   chmod((root / "tree/closed/inner").c_str(), 0500);
   chmod((root / "tree/closed").c_str(), 0);
+  chmod((root / "tree").c_str(), 0555);
+  // A file whose permission cannot be changed stays, with its folders, and fails nothing; a
+  // folder that cannot be listed fails the delete.
+  WriteFile(root / "kept/sub/root.txt", "root's");
+  fs::create_directories(root / "locked/inner");
+  test::GiveToUnprivileged(root / "kept");
+  test::GiveToUnprivileged(root / "locked");
+  chown((root / "kept/sub/root.txt").c_str(), 0, 0);
+  chmod((root / "kept/sub/root.txt").c_str(), 0444);
+  chown((root / "locked/inner").c_str(), 0, 0);
+  chmod((root / "locked/inner").c_str(), 0311);
   const int code = test::RunForkedUnprivileged([&] {
-    CFolderCopyEngine engine;
-    return engine.Delete(root / "tree") ? 0 : 1;
+    CFolderCopyEngine engine, kept, locked;
+    if (!engine.Delete(root / "tree")) return 1;
+    if (!kept.Delete(root / "kept") || !kept.UndeletableFileMet()) return 2;
+    return locked.Delete(root / "locked") ? 3 : 0;
   });
   ASSERT_NE(code, 99) << "could not switch accounts";
   EXPECT_EQ(code, 0);
   EXPECT_FALSE(fs::exists(root / "tree"));
   EXPECT_EQ(ReadFile(root / "outside/keep.txt"), "keep");
+  EXPECT_EQ(ReadFile(root / "kept/sub/root.txt"), "root's");
 }
 
 }  // namespace

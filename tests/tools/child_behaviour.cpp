@@ -5,12 +5,15 @@
 //   flood                writes 'f' to standard output without pause, forever
 //   cwd                  prints the working folder
 //   stdin                reads standard input to its end and prints "eof BYTES"
-//   grandchild PIDFILE   prints "ready", starts a grandchild; both ignore TERM and hang;
-//                        writes "CHILD GRAND" to PIDFILE
+//   grandchild PIDFILE   prints "ready", starts a grandchild; both print "term" at TERM and
+//                        hang on; writes "CHILD GRAND" to PIDFILE
 //   daemon PIDFILE       starts a grandchild that keeps standard output open and hangs, writes
 //                        its pid to PIDFILE, prints "done" and exits 0
 //   signal NUMBER        ends itself with the signal
+//   without-proc PROGRAM ARG...  runs the program in a mount namespace where /proc is hidden
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +31,8 @@ void WriteAll(int fd, const std::string& text) {
     done += static_cast<std::size_t>(count);
   }
 }
+
+void SayTerm(int) { (void)!write(1, "term\n", 5); }
 
 [[noreturn]] void Hang() {
   for (;;) pause();
@@ -92,7 +97,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "grandchild" || mode == "daemon") {
     // TERM is ignored, so only KILL sent to the whole group ends both.
-    signal(SIGTERM, SIG_IGN);
+    signal(SIGTERM, mode == "grandchild" ? SayTerm : SIG_IGN);
     if (mode == "grandchild") WriteAll(1, "ready\n");
     pid_t grandchild = fork();
     if (grandchild < 0) return 3;
@@ -104,6 +109,17 @@ int main(int argc, char** argv) {
     WritePidFile(value, std::to_string(grandchild));
     WriteAll(1, "done\n");
     return 0;
+  }
+  if (mode == "without-proc") {
+    // A test binary run here runs all of its tests, not the shard of the run that started it.
+    unsetenv("GTEST_TOTAL_SHARDS");
+    unsetenv("GTEST_SHARD_INDEX");
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        umount2("/proc", MNT_DETACH) != 0) {
+      return 5;
+    }
+    execv(argv[2], argv + 2);
+    return 6;
   }
   if (mode == "signal") {
     int number = std::atoi(value.c_str());
