@@ -187,7 +187,7 @@ TEST(SolrSettingsTest, PortAndRestartWaitComeFromTheSettingsWithTheirDefaults) {
       {"<S/>", 8983, 30},
       {"<S><SolrPort>8984</SolrPort><SolrTimeoutSecs>10</SolrTimeoutSecs></S>", 8984, 30},
       {"<S><SolrTimeoutSecs>120</SolrTimeoutSecs></S>", 8983, 120},
-      {"<S><SolrTimeoutSecs>abc</SolrTimeoutSecs></S>", 8983, 30},
+      {"<S><SolrTimeoutSecs>90s</SolrTimeoutSecs></S>", 8983, 30},
       {"<S><SolrTimeoutSecs>45.9</SolrTimeoutSecs></S>", 8983, 45},
       {"<S><SolrTimeoutSecs>-100</SolrTimeoutSecs></S>", 8983, 30},
       {"<S><SolrTimeoutSecs>99999999999</SolrTimeoutSecs></S>", 8983, 2147483647},

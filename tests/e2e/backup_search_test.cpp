@@ -12,6 +12,7 @@
 #include "backup/backup_messages.h"
 #include "common/format.h"
 #include "e2e/installation.h"
+#include "search/solr_instance.h"
 #include "support/http_test_server.h"
 #include "support/search_standin.h"
 #include "support/test_support.h"
@@ -74,6 +75,7 @@ TEST_F(SearchBackupTest, TheSampleInstallationsCoresAreSavedWithTheServerStopped
   }
   const std::string log = ReadFile(install + "/Logs/BackupLog.log");
   EXPECT_THAT(log, HasSubstr(Format(messages::kDatabaseComplete, Backup())));
+  EXPECT_THAT(ReadFile(install + "/Logs/BrimoraUpgradeLog.txt"), HasSubstr(Format(kSolrWaiting, 120)));
 }
 
 // The inbox core cannot be saved: the later cores are not tried, the server runs again, and

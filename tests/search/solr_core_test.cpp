@@ -103,6 +103,7 @@ TEST_F(SolrCoreTest, DumpSucceedsOnlyAtAnEmptyList) {
       {{200, Page("[]")}, true},
       {{200, Page("[\n  ]")}, true},
       {{200, "{\"error\":\"no list here\"}"}, false},
+      {{200, "] ["}, false},
       {{200, ""}, false},
       {{500, Page("[]")}, false},
       {{404, "no such core"}, false},
@@ -163,6 +164,9 @@ TEST_F(SolrCoreTest, ADumpFolderThatCannotBeListedFailsTheLoad) {
     return CSolrCore(server_, "Brimora", 0).RestoreDump(Dump()) ? 0 : 1;
   });
   EXPECT_EQ(code, 1);
+  // Nor is one that cannot even be examined a missing one.
+  ASSERT_EQ(chmod(dir_.Path().c_str(), 0700), 0);
+  EXPECT_EQ(test::RunForkedUnprivileged([this] { return CSolrCore(server_, "Brimora", 0).RestoreDump(Dump()) ? 0 : 1; }), 1);
   chmod(Dump().c_str(), 0755);
   EXPECT_TRUE(fs::exists(DumpFileName(Dump(), 1)));
 }
@@ -201,6 +205,7 @@ TEST_F(SolrCoreTest, PagesThatCannotBeReadStopTheLoadBeforeAnythingIsPosted) {
       {"empty", ""},
       {"odd length", std::string("[\0]", 3)},
       {"lone surrogate", std::string("[\0\x00\xD8]\0", 6)},
+      {"lone low surrogate", std::string("[\0\x00\xDC]\0", 6)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
