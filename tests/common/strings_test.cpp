@@ -1,160 +1,103 @@
+// Strings, file-name patterns and file URLs; control-byte escapes are tested with the logs.
+
 #include "common/strings.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "common/file_url.h"
+#include "common/wildcard.h"
 
 namespace brimora {
 namespace {
 
 using Strings = std::vector<std::string>;
+using namespace std::literals;
 
 TEST(Strings, SplitTextKeepsEmptyPiecesAndAppends) {
-  const struct {
-    std::string text, separator;
-    Strings pieces;
-  } cases[] = {
-      {"a//b", "/", {"a", "", "b"}},
-      {"abc", "/", {"abc"}},
-      {"/a/", "/", {"", "a", ""}},
-      {"/", "/", {"", ""}},
-      {"a::b::", "::", {"a", "b", ""}},
-      {":::", "::", {"", ":"}},  // occurrences do not overlap
-      {"", "/", {}},
-      {"a/b", "", {}},
+  const struct { std::string text, separator; Strings pieces; } cases[] = {
+      {"a//b", "/", {"a", "", "b"}}, {"abc", "/", {"abc"}}, {"/a/", "/", {"", "a", ""}}, {"/", "/", {"", ""}},
+      {"a::b::", "::", {"a", "b", ""}}, {":::", "::", {"", ":"}}, {"", "/", {}}, {"a/b", "", {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE("text '" + c.text + "' separator '" + c.separator + "'");
     Strings list = {"kept"};
-    const std::size_t count = SplitText(c.text, list, c.separator);
-    EXPECT_EQ(count, c.pieces.size());
-    Strings expected = {"kept"};
-    expected.insert(expected.end(), c.pieces.begin(), c.pieces.end());
-    EXPECT_EQ(list, expected);
+    EXPECT_EQ(SplitText(c.text, list, c.separator), c.pieces.size()) << c.text << " at " << c.separator;
+    list.erase(list.begin());
+    EXPECT_EQ(list, c.pieces) << c.text << " at " << c.separator;
   }
-}
-
-TEST(Strings, PathParts) {
-  const struct {
-    std::string path, parts;  // extension|title|folder
-  } cases[] = {
-      {"/logs/backup.log.old", "old|backup.log|/logs/"}, {"/logs/README", "||/logs/"},
-      {"/a.b/c", "b/c||/a.b/"},  // a dot in a folder counts for the extension only
-      {"file.txt", "txt|file|"}, {".hidden", "hidden||"}, {"/srv/dir/", "||/srv/dir/"},
-      {"//host/share/x.y", "y|x|//host/share/"}, {"", "||"},
-  };
-  for (const auto& c : cases) {
-    const Common::CFilePathString path(c.path);
-    EXPECT_EQ(path.Extension() + "|" + path.Title() + "|" + path.Folder("/"), c.parts) << c.path;
-  }
-  // The separator of Folder and Split is the caller's.
-  const Common::CFilePathString windowsStyle("C:\\a\\b.txt");
-  EXPECT_EQ(windowsStyle.Folder("\\"), "C:\\a\\");
-  EXPECT_EQ(windowsStyle.Folder("/"), "");
-  EXPECT_EQ(windowsStyle.Title(), "C:\\a\\b");  // Title always splits at the native separator
-  Strings pieces;
-  EXPECT_EQ(Common::CFilePathString("//host/share").Split(pieces, "/"), 4u);
-  EXPECT_EQ(pieces, (Strings{"", "", "host", "share"}));
 }
 
 TEST(Strings, IsNumber) {
-  const struct {
-    const char* text;
-    bool number;
-  } cases[] = {
-      {"42", true},   {"-3.5", true}, {"1e5", true},   {"1E+5", true},  {"1.", true},
-      {".5", true},   {"+.", true},   {"1e5.5", true}, {"1e-5", true},  {"1e.5", true},
-      {"+", false},   {"-", false},   {".", false},    {"1e", false},   {"1e5x", false},
-      {"abc", false}, {"", false},    {"1e+", false},  {"1e.", false},  {"1..2", false},
-      {"1-2", false}, {"e5", false},  {" 42", false},  {"1e5e5", false}, {"1e5.5.", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string("text '") + c.text + "'");
-    EXPECT_EQ(IsNumber(c.text), c.number);
-    EXPECT_EQ(IsNumber(std::string_view(c.text)), c.number);
+  for (const char* number : {"42", "-3.5", "1e5", "1E+5", "1.", ".5", "+.", "1e5.5", "1e-5", "1e.5"}) {
+    EXPECT_TRUE(IsNumber(number)) << number;
+  }
+  for (const char* text : {"+", "-", ".", "1e", "1e5x", "abc", "", "1e+", "1e.", "1..2", "1-2", "e5", " 42", "1e5e5"}) {
+    EXPECT_FALSE(IsNumber(text)) << text;
   }
   EXPECT_FALSE(IsNumber(static_cast<const char*>(nullptr)));
-  EXPECT_FALSE(IsNumber(std::string_view("4\0" "2", 3)));
+  EXPECT_FALSE(IsNumber("4\0" "2"sv));
 }
 
 TEST(Strings, UrlEncode) {
-  const struct {
-    std::string text, encoded;
-  } cases[] = {
-      {"a b", "a b"},      {"100%", "100%25"},   {"%25", "%2525"},   {"\t\x1f", "%09%1F"},
-      {"\xC3\xA9", "%E9"},                // U+00E9 by its own code
-      {"\xC2\x80\xC3\xBF", "%80%FF"},     // both ends of the one-escape range
-      {"\xC5\x82", "%C5%82"},             // U+0142 by its UTF-8 bytes
-      {"\xE2\x82\xAC", "%E2%82%AC"},      // the euro sign
+  const struct { std::string text, encoded; } cases[] = {
+      {"a b", "a b"}, {"100%", "100%25"}, {"%25", "%2525"}, {"\t\x1f", "%09%1F"}, {"a\0b"s, "a%00b"},
       {"=\"<>\\^[]`+$,@:;/!#?&'|{}~", "=\"<>\\^[]`+$,@:;/!#?&'|{}~"},
-      {"\xE9t\xE9", "%E9t%E9"},           // Latin-1 bytes that are not UTF-8
-      {"\xC3", "%C3"},                    // a sequence cut short
-      {"\xC0\xAF", "%C0%AF"},             // overlong "/" must not turn into a separator
-      {"\xED\xA0\x80", "%ED%A0%80"},      // a surrogate
-      {std::string("a\0b", 3), "a%00b"},
+      // U+00E9 and both ends of the one-escape range by their codes; U+0142 and "€" by their bytes.
+      {"\xC3\xA9", "%E9"}, {"\xC2\x80\xC3\xBF", "%80%FF"}, {"\xC5\x82", "%C5%82"}, {"\xE2\x82\xAC", "%E2%82%AC"},
+      // Not UTF-8, so byte by byte: Latin-1, a sequence cut short, an overlong "/", a surrogate.
+      {"\xE9t\xE9", "%E9t%E9"}, {"\xC3", "%C3"}, {"\xC0\xAF", "%C0%AF"}, {"\xED\xA0\x80", "%ED%A0%80"},
   };
   for (const auto& c : cases) EXPECT_EQ(UrlEncode(c.text), c.encoded) << "text '" << c.text << "'";
-}
-
-TEST(Strings, EscapeControlCharactersLeavesNoLineBreakOrTerminalControl) {
-  const struct {
-    std::string text, escaped;
-  } cases[] = {
-      {"x\nssh-ed25519 AAAA attacker\n", "x\\nssh-ed25519 AAAA attacker\\n"},
-      {"a\r\n\tb", "a\\r\\n\\tb"},
-      {"\x1b[31mred\x7f", "\\x1B[31mred\\x7F"},
-      {std::string("\0\x01\x0b\x0c\x1f", 5), "\\x00\\x01\\x0B\\x0C\\x1F"},
-      {"C:\\QXR\\Brimora \\n", "C:\\QXR\\Brimora \\n"},  // backslashes stay as they are
-      {" ~\xC3\xA9\xE2\x80\xA8\xC2\x85\xFF", " ~\xC3\xA9\xE2\x80\xA8\xC2\x85\xFF"},  // not bytes
-      {"", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(EscapeControlCharacters(c.text), c.escaped) << testing::PrintToString(c.text);
-  }
-  // Every byte value: the controls come out as printable escapes, all others as themselves.
-  for (int byte = 0; byte < 256; ++byte) {
-    const std::string text(1, static_cast<char>(byte));
-    const std::string escaped = EscapeControlCharacters(text);
-    if (byte >= 0x20 && byte != 0x7F) {
-      EXPECT_EQ(escaped, text) << byte;
-    } else {
-      EXPECT_EQ(escaped.front(), '\\') << byte;
-      EXPECT_TRUE(std::all_of(escaped.begin() + 1, escaped.end(),
-                              [](char c) { return c > 0x20 && c < 0x7F; }))
-          << byte;
-    }
-  }
 }
 
 TEST(Strings, FromUtf8) {
   std::string text = "old";
   EXPECT_TRUE(FromUtf8("gr\xC3\xBC\xC3\x9F \xE2\x82\xAC", text));
   EXPECT_EQ(text, "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC");
-
-  EXPECT_TRUE(FromUtf8(std::string_view("ab\0cd", 5), text));
+  EXPECT_TRUE(FromUtf8("ab\0cd"s, text));
   EXPECT_EQ(text, "ab");  // ends at the first zero byte
-
-  const std::string rejected[] = {"", std::string("\0x", 2), "\xFF", "a\xC3", "\xC0\x80",
-                                  "\xED\xB0\x80", "\xF4\x90\x80\x80", "\x80"};
-  for (const std::string& input : rejected) {
-    SCOPED_TRACE("input '" + input + "'");
+  for (const std::string& input :
+       {""s, "\0x"s, "\xFF"s, "a\xC3"s, "\xC0\x80"s, "\xED\xB0\x80"s, "\xF4\x90\x80\x80"s, "\x80"s}) {
     text = "old";
-    EXPECT_FALSE(FromUtf8(input, text));
-    EXPECT_EQ(text, "");
+    EXPECT_FALSE(FromUtf8(input, text)) << input;
+    EXPECT_EQ(text, "") << input;
   }
 }
 
-TEST(Strings, UrlStringReservedSet) {
-  const Common::CUrlString all;
-  EXPECT_EQ(all.Reserved().size(), 22u + 32u + 4u);
-  for (const char c : std::string("%/? \x01\x7F|~")) EXPECT_TRUE(all.IsReserved(c)) << int(c);
-  for (const char c : std::string("aZ09-._{")) EXPECT_FALSE(all.IsReserved(c)) << c;
-  const Common::CUrlString relaxed("/ ");
-  EXPECT_EQ(relaxed.Reserved().size(), all.Reserved().size() - 2);
-  EXPECT_FALSE(relaxed.IsReserved('/'));
-  EXPECT_TRUE(relaxed.IsReserved('?'));
+TEST(WildcardTest, Table) {
+  const struct { const char *pattern, *name; bool matches; } cases[] = {
+      {"*.*", "README", true}, {"report.*", "report", true}, {"report.*", "reports", false},
+      {"report*", "report", true}, {"*.xml", "a.xml", true}, {"*.xml", "a.xmlx", false},
+      {"a*b*c", "aXXbYYbZc", true}, {"a*b*c", "aXXbYYbZ", false},
+      {"BrimoraParams_*.xml", "brimoraparams_X.XML", true}, {"BrimoraParams_*.xml", "BrimoraParams.xml", false},
+      // Characters, not bytes, with case folded: é; ÉTÉ and été; МИР and мир; Σ and σο.
+      {"?", "\xc3\xa9", true}, {"\xc3\x89T\xc3\x89.TXT", "\xc3\xa9t\xc3\xa9.txt", true},
+      {"\xd0\x9c\xd0\x98\xd0\xa0", "\xd0\xbc\xd0\xb8\xd1\x80", true}, {"\xce\xa3*", "\xcf\x83\xce\xbf", true},
+      // A byte outside UTF-8 equals only itself, not the character of its code.
+      {"bad\xff", "bad\xff", true}, {"bad\xff", "bad\xfe", false}, {"bad\xff", "bad\xc3\xbf", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.matches) << "\"" << c.pattern << "\" \"" << c.name << "\"";
+  }
+}
+
+TEST(FileUrlTest, LocalAndNetworkUrlsConvertAndEverythingElseIsRefused) {
+  const struct { std::string url; const char* path; } cases[] = {  // path nullptr: refused, output unchanged
+      {"FILE:///srv/svn/repo/", "/srv/svn/repo/"}, {"file:///", "/"}, {"file://LocalHost/srv/repo", "/srv/repo"},
+      {"file:///srv/my%20repo/%C3%A9t%c3%a9", "/srv/my repo/\xc3\xa9t\xc3\xa9"},
+      {"file:///srv/100%/%zz%4", "/srv/100%/%zz%4"},  // broken escapes stay as they are
+      {"file://server/share%20name", "//server/share name"}, {"", nullptr}, {"http://server/svn/repo", nullptr},
+      {"file:/srv/repo", nullptr}, {"file://", nullptr}, {"file://server", nullptr}, {"file://server/", nullptr},
+      {"/srv/svn/repo", nullptr}, {"file:///srv/a%00b", nullptr}, {"file:///srv/a\0b"s, nullptr},
+      {"FILE://server/share/rep\x01\0\0\0x"s, nullptr}, {"filex:///srv", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string path = "unchanged";
+    EXPECT_EQ(FileUrlToPath(c.url, path), c.path != nullptr) << c.url;
+    EXPECT_EQ(path, c.path != nullptr ? c.path : "unchanged") << c.url;
+  }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// Backups of whole installations by the built tool, judged by the backup folder and the logs.
+// The built tool end to end, judged by its exit code, the backup folder and the logs: backups of
+// complete, incomplete and blocked installations and of ones that try to trip the tool, and the
+// other command-line modes.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -13,198 +13,393 @@
 #include <string>
 #include <vector>
 
-#include "backup/backup.h"
-#include "backup/backup_layout.h"
 #include "backup/backup_messages.h"
 #include "backup/configuration.h"
-#include "common/format.h"
 #include "e2e/installation.h"
-#include "support/test_support.h"
 
 namespace brimora {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAreArray;
+using enum LayoutItem;
+using namespace messages;
+using ::testing::Contains;
 using ::testing::HasSubstr;
-using ::testing::Not;
-using test::ReadFile;
-using test::WriteFile;
-
 using test::BackupTest;
-using test::ModificationTime;
 using test::Snapshot;
+using test::WriteFile;
+using Entries = std::map<std::string, std::string>;
 
+// Links where named files stand, hostile names in the FileStorage, a repository named by a URL
+// with an escaped blank that ends in "..", and paths relative to the folder the tool started in.
 TEST_F(BackupTest, EveryEntryLandsWhereTheLayoutSays) {
-  MakeInstallation();
-  const std::int64_t unitsTime = ModificationTime(Execute() + "/units.dat");
-  const test::ToolResult result = RunBackup();
+  MakeInstallation("  <RevisionControlURL>file://" + Root() + "/Repo%20dir/db/..</RevisionControlURL>\n");
+  WriteFile(Root() + "/Repo dir/db/current", "5\n");
+  WriteFile(Execute() + "/ssl/archive/cert1.pem", "the certificate");  // as certificate tools lay them out
+  fs::remove(Execute() + "/ssl/server.crt");
+  fs::create_symlink("archive/cert1.pem", Execute() + "/ssl/server.crt");
+  fs::create_symlink("f.txt", Install() + "/Users/u1/alias.txt");
+  for (const std::string name : {"with  blanks ", "quote\"d'", "100%25", "Журнал", "bad\xff\xfe-utf8",
+                                 "-leading dash", "line\nbreak", "*?[glob]", "#&;$(touch x)", "\\back\\slash"}) {
+    WriteFile(Install() + "/Repository/FileStorage/" + name, "document " + name);
+  }
+  fs::create_directories(Root() + "/start");  // its ../Logs, the trace log's folder, is in the root
+  const test::ToolResult result =
+      test::RunTool(Root() + "/start", {"--installpath", "../Brimora", "--backuppath", "../backup"});
   ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
 
-  // Every entry of the layout holds its source, and the backup holds nothing else.
+  // The names a backup has always had, so that the backups of every version restore.
+  std::set<std::string> files;
+  for (const auto& [name, contents] : Snapshot(Backup())) {
+    if (contents != "/" && !name.starts_with("Repository/") && name != "Logs/BackupLog.log") files.insert(name);
+  }
+  EXPECT_THAT(files, ::testing::ContainerEq(std::set<std::string>{
+      "Settings/reports.xml", "Settings/Brimora.xml", "Settings/TestSystems.xml", "Settings/TestSystemGroups.xml",
+      "Settings/BrimoraParams_A.xml", "Settings/BrimoraParams_B.xml", "Settings/BrimoraParams.xml",
+      "Settings/XYNTService.ini", "Settings/server.crt", "Settings/server.key", "Settings/ScheduledTasks.xml",
+      "Settings/UserDefined.xml", "Settings/backup.xml", "Settings/GenericFileEditor.xml",
+      "Settings/MergeUploadConfig.txt", "Settings/units.dat", "Settings/config.drv", "Settings/ReportJobs.xml",
+      "Settings/Users/u1/f.txt", "Settings/Users/u1/alias.txt", "Settings/Users/u2/g h.txt",
+      "Settings/utilization_h.txt", "Settings/utilization_h_2021.txt", "Settings/utilized_h.pkl",
+      "Settings/UtilDevChans_X.txt", "Settings/Execute/WebReports/r1.html", "Settings/Execute/WebReports/sub/r2.html",
+      "PMP/names.pmp", "PMP Images/a.png", "PMP Images/b.png", "Security/CmdList.cfg", "Security/users.dat",
+      "Security/users.xml", "Security/BrimoraServerAccess.txt", "Security/BrimoraServerAccess_Prev.txt",
+      "PartsTracker/partsdb/db.dat", "PartsTracker/PartDBConfig.xml", "PartsTracker/PartsDBExporterConfig.xml",
+      "PartsTracker/www-partsdb/index.html", "PartsTracker/partsdb-changelogs/c1.log",
+      "PartsTracker/partsdb-changelogs/s1.log", "Repo dir/db/current", "Logs/BrimoraServerAccess.txt",
+      "Logs/BrimoraServerAccess_Prev.txt", "Logs/old.log"}));
+
+  // Each entry holds its source whole; a named file that is a link is saved with its content, a
+  // link inside a tree stays a link.
   const std::unique_ptr<CBackup> backup = LoadConfiguration(Install(), Backup());
   ASSERT_NE(backup, nullptr);
-  std::set<std::string> areas;
-  for (const LayoutEntry& entry : BackupLayout()) {
-    test::ExpectSaved(*backup, Backup(), entry);
-    const std::string path = fs::relative(backup->EntryPath(Backup(), entry), Backup()).string();
-    areas.insert(path.substr(0, path.find('/')));
-  }
-  std::set<std::string> present;
-  for (const auto& item : fs::directory_iterator(Backup())) present.insert(item.path().filename().string());
-  EXPECT_EQ(present, areas);
-  EXPECT_EQ(ModificationTime(Backup() + "/Settings/units.dat"), unitsTime);
-  EXPECT_FALSE(fs::exists(Backup() + "/Settings/other.exe"));
+  for (const LayoutEntry& entry : BackupLayout()) test::ExpectSaved(*backup, Backup(), entry);
   EXPECT_EQ(Snapshot(Backup() + "/Repository"), Snapshot(Install() + "/Repository"));
+  EXPECT_FALSE(fs::is_symlink(Backup() + "/Settings/server.crt"));
+  EXPECT_EQ(fs::read_symlink(Backup() + "/Settings/Users/u1/alias.txt"), "f.txt");
+  EXPECT_FALSE(fs::exists(Execute() + "/x")) << "a name was run as a command";
 
   // Each step's start and completion lines, in the order of the run.
-  const std::vector<std::string> expected = {
-      Line(messages::kConfigurationStart), Line(messages::kConfigurationComplete),
-      Line(messages::kParameterManagerStart), Line(messages::kParameterManagerComplete),
-      Line(messages::kImagesStart), Line(messages::kImagesComplete),
-      Line(messages::kSecurityStart), Line(messages::kSecurityComplete),
-      Line(messages::kPartsTrackerStart), Line(messages::kPartsTrackerComplete),
-      Line(messages::kFileStorageStart), Line(messages::kFileStorageComplete),
-      Line(messages::kSubversionStart), Line(messages::kSubversionComplete),
-      Line(messages::kLogFilesStart), Line(messages::kLogFilesComplete)};
-  EXPECT_THAT(BackupLogMessages(), ElementsAreArray(expected));
-  EXPECT_EQ(BackupLog().rfind("\xEF\xBB\xBF", 0), 0u) << "a new backup log starts with a byte-order mark";
-}
-
-TEST_F(BackupTest, MissingOptionalSourcesAreSkippedWithoutFailure) {
-  // Without a repository URL the repository is looked for right beside the install path.
-  MakeInstallation("<RevisionControlURL/>", /*ssl=*/false);
-  fs::remove(Execute() + "/units.dat");
-  fs::remove(Execute() + "/BrimoraParams.xml");
-  fs::remove_all(Install() + "/Users");
-  const test::ToolResult result = RunBackup();
-  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
-  const std::string log = BackupLog();
-  EXPECT_THAT(log, HasSubstr("\tBackup " + Backup() + " - Source file \"" + Execute() +
-                             "/units.dat\" does not exist. Skipping...\n"));
-  EXPECT_THAT(log, HasSubstr("Source file \"" + Execute() + "/BrimoraParams.xml\" does not exist. Skipping...\n"));
-  EXPECT_THAT(log, HasSubstr("Source folder \"" + Install() + "SubversionRepository\" does not exist. Skipping...\n"));
-  // No secure transport configured: the two empty names are skipped, not failed.
-  std::size_t emptyNames = 0;
-  for (std::size_t at = log.find("Source file \"\" does not exist"); at != std::string::npos;
-       at = log.find("Source file \"\" does not exist", at + 1)) {
-    ++emptyNames;
+  std::vector<std::string> steps;
+  for (const char* line : {kConfigurationStart, kConfigurationComplete, kParameterManagerStart,
+                           kParameterManagerComplete, kImagesStart, kImagesComplete, kSecurityStart, kSecurityComplete,
+                           kPartsTrackerStart, kPartsTrackerComplete, kFileStorageStart, kFileStorageComplete,
+                           kSubversionStart, kSubversionComplete, kLogFilesStart, kLogFilesComplete}) {
+    steps.push_back(Format(line, Root() + "/start/../backup"));
   }
-  EXPECT_EQ(emptyNames, 2u);
-  EXPECT_THAT(log, Not(HasSubstr("ERROR")));
+  EXPECT_EQ(BackupLogMessages(), steps);
 }
 
-TEST_F(BackupTest, SecondBackupIntoTheSameFolderFails) {
-  MakeInstallation();
-  ASSERT_EQ(RunBackup().exitCode, 0);
-  const test::ToolResult second = RunBackup();
-  EXPECT_EQ(second.exitCode, 2);
-  const std::string log = BackupLog();
-  EXPECT_THAT(log, HasSubstr(Format(messages::kConfigurationFolderNotCreated, Backup(), Backup() + "/Settings")));
-  EXPECT_THAT(log, HasSubstr(Format(messages::kSecurityFolderNotCreated, Backup(), Backup() + "/Security")));
-  EXPECT_THAT(log, HasSubstr(Format(messages::kLogFolderNotCreated, Backup(), Backup() + "/Logs")));
-  EXPECT_THAT(ReadFile(Install() + "/Logs/BrimoraUpgradeErrors.txt"),
-              HasSubstr("Error backing up to the backup path: " + Backup() + "\n"));
-  // Nothing of the first backup was replaced: the FileStorage went beside it under a new name.
-  EXPECT_EQ(ReadFile(Backup() + "/Repository/FileStorage/doc.txt"), "contents of Repository/FileStorage/doc.txt");
-  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/Copy of doc.txt"));
+// Without secure transport the certificate names are empty, and without a repository URL the
+// repository is looked for right beside the install path: missing sources are skipped. A
+// repository on a network share is not copied.
+TEST(BackupOfAnIncompleteInstallation, MissingOptionalSourcesAreSkippedWithoutFailure) {
+  for (const char* url : {"", "file://server/share/repo"}) {
+    test::TestInstallation site;
+    site.MakeInstallation(std::string("<RevisionControlURL>") + url + "</RevisionControlURL>", /*ssl=*/false);
+    fs::remove(site.Execute() + "/units.dat");
+    fs::remove_all(site.Install() + "/Users");
+    const test::ToolResult result = site.RunBackup();
+    ASSERT_EQ(result.exitCode, 0) << result.output << site.BackupLog();
+    const std::string b = site.Backup(), repository = site.Install() + "SubversionRepository";
+    const std::string skipped = *url ? Format(kSubversionOnShare, b) : Format(kSourceFolderMissing, b, repository);
+    EXPECT_THAT(site.BackupLogMessages(),
+                ::testing::IsSupersetOf({Format(kSourceFileMissing, b, site.Execute() + "/units.dat"),
+                                         Format(kSourceFileMissing, b, ""), skipped}));
+  }
 }
 
-TEST_F(BackupTest, BackupFolderWhoseParentIsMissingCancelsTheRun) {
-  MakeInstallation();
-  const std::string backup = root_ / "missing/backup";
-  const test::ToolResult result =
-      test::RunTool(Execute(), {"/installpath", Install(), "/backuppath", backup});
-  EXPECT_EQ(result.exitCode, 2);
-  EXPECT_THAT(BackupLogMessages(), ElementsAreArray({Format(messages::kBackupFolderNotCreated, backup)}));
-  EXPECT_FALSE(fs::exists(root_ / "missing"));
+// The snapshot without the entries below `prefix` (and without the logs the runs keep writing).
+Entries Without(Entries entries, const std::string& prefix) {
+  std::erase_if(entries, [&](const auto& entry) {
+    const std::string& name = entry.first;
+    return name == prefix || name.starts_with(prefix + "/") || name.find("BackupLog") != std::string::npos ||
+           name.find("BrimoraUpgrade") != std::string::npos;
+  });
+  return entries;
 }
 
-TEST_F(BackupTest, RelativePathsMeanTheFolderTheToolWasStartedFrom) {
-  MakeInstallation();
-  fs::create_directories(root_ / "start");  // its ../Logs, the trace log's folder, is in root_
-  const test::ToolResult result =
-      test::RunTool(root_ / "start", {"--installpath", "../Brimora", "--backuppath", "../backup"});
-  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
-  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/doc.txt"));
-  EXPECT_TRUE(fs::exists(Backup() + "/Settings/units.dat"));
-  EXPECT_THAT(BackupLog(), Not(HasSubstr("does not exist")));
-}
-
-TEST_F(BackupTest, RepositoryFolderComesFromTheRevisionControlUrl) {
-  MakeInstallation("  <RevisionControlURL>file://" + root_.Path() + "/Repo%20dir</RevisionControlURL>\n");
-  WriteFile(root_ / "Repo dir/format", "5\n");
-  const test::ToolResult result = RunBackup();
-  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
-  EXPECT_EQ(ReadFile(Backup() + "/Repo dir/format"), "5\n");
-  EXPECT_TRUE(fs::exists(Backup() + "/Repository/FileStorage/doc.txt"));
-  EXPECT_FALSE(fs::exists(Backup() + "/SubversionRepository"));
-}
-
-TEST_F(BackupTest, RepositoryOnANetworkShareIsNotCopied) {
-  MakeInstallation("  <RevisionControlURL>file://fileserver/share/repo</RevisionControlURL>\n");
-  const test::ToolResult result = RunBackup();
-  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
-  EXPECT_THAT(BackupLog(), HasSubstr(Line(messages::kSubversionOnShare)));
-  EXPECT_THAT(BackupLog(), Not(HasSubstr(Line(messages::kSubversionComplete))));
-}
-
-TEST_F(BackupTest, HostileNamesInTheFileStorageAreBackedUpExactly) {
-  MakeInstallation();
-  std::vector<std::string> names = {"with  blanks ", "quote\"d'", "100%25", "user@host@", "Ünïcødé",
-                                    "Журнал", "日本語", "bad\xff\xfe-utf8", "-leading dash", "#&;$(touch x)"};
-  for (const std::string& line : test::ReadLines(std::string(BRIMORA_TEST_DATA_DIR) + "/blns.txt")) {
-    if (names.size() >= 200) break;
-    if (line.empty() || line[0] == '#' || line.find('/') != std::string::npos || line == "." || line == ".." ||
-        line.size() > 200) {
-      continue;
+// A backup folder inside a folder that the backup copies, reached directly, through "..", with
+// an install path that ends in "/", and through a link: the copy leaves the backup folder out,
+// says so, and copies everything else exactly once.
+TEST(BackupIntoItsOwnSource, LeavesTheBackupFolderOutOfEveryArea) {
+  const std::pair<const char*, const char*> copiedFolders[] = {
+      {"Repository", "Repository"}, {"Logs", "Logs"}, {"Users", "Settings/Users"}, {"partsdb", "PartsTracker/partsdb"},
+      {"Execute/WebReports", "Settings/Execute/WebReports"}, {"Execute/www/images/ParameterManager", "PMP Images"},
+      {"Execute/partsdb-changelogs", "PartsTracker/partsdb-changelogs"},
+      {"SubversionRepository", "SubversionRepository"}};
+  for (const auto& [folder, entry] : copiedFolders) {
+    for (const int spelling : {0, 1, 2, 3}) {
+      test::TestInstallation site;
+      site.MakeInstallation();
+      const std::string source = site.Install() + "/" + folder, link = site.Root() + "/link-to-bk";
+      fs::create_directories(source + (spelling == 3 ? "/bk" : "/sub"));
+      if (spelling == 3) fs::create_directory_symlink(source + "/bk", link);
+      const std::string backup = spelling == 3 ? link : source + (spelling == 1 ? "/sub/../bk" : "/bk");
+      const std::string install = site.Install() + (spelling == 2 ? "/" : "");
+      SCOPED_TRACE(backup + " (install " + install + ")");
+      const test::ToolResult result = test::RunTool(site.Execute(), {"--installpath", install, "--backuppath", backup});
+      ASSERT_EQ(result.exitCode, 0) << result.output << site.BackupLog();
+      // Merged areas hold more than this source; every entry of the source is there once.
+      const Entries copy = Snapshot(source + "/bk/" + entry);
+      for (const auto& [name, contents] : Without(Snapshot(source), "bk")) {
+        const auto found = copy.find(name);
+        EXPECT_TRUE(found != copy.end() && found->second == contents) << name;
+      }
+      EXPECT_THAT(site.TraceLog(), HasSubstr("/bk\" is a folder this copy writes into; it is left out of the copy.\n"));
+      EXPECT_FALSE(fs::exists(source + "/bk/" + entry + "/bk")) << "copied into itself";
     }
-    names.push_back(line);
   }
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    WriteFile(Install() + "/Repository/FileStorage/" + names[i], "document " + std::to_string(i));
-  }
-  const test::ToolResult result = RunBackup();
-  ASSERT_EQ(result.exitCode, 0) << result.output << BackupLog();
-  EXPECT_EQ(Snapshot(Backup() + "/Repository"), Snapshot(Install() + "/Repository"));
-  EXPECT_FALSE(fs::exists(Execute() + "/x"));
 }
 
-// A file system too small for the FileStorage: the copy fails, the run says so and ends with 2.
-TEST_F(BackupTest, FullDiskDuringTheFileStorageCopyFailsTheRun) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+// A backup folder that cannot be made, or that is the installation or a folder the backup
+// copies under any spelling: the run is cancelled with its one line before anything is written.
+TEST_F(BackupTest, BackupFolderThatIsTheInstallationOrACopiedFolderIsRefused) {
   MakeInstallation();
-  WriteFile(Install() + "/Repository/FileStorage/big.bin", std::string(3 << 20, 'x'));
-  const std::string disk = root_ / "disk";
-  fs::create_directories(disk);
-  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  fs::create_directory_symlink(Install(), root_ / "link-to-install");
+  const Entries before = Without(Snapshot(Install()), "Logs");
+  const std::pair<std::string, std::string> cases[] = {
+      {root_ / "missing/backup", ""},  // cannot be made
+      {Install() + "/.", Install()},
+      {root_ / "link-to-install", Install()},
+      {Execute() + "/WebReports/../WebReports/", Execute() + "/WebReports"},
+      {Install() + "/SubversionRepository/db/..", Install() + "/SubversionRepository"},
+  };
+  for (const auto& [backup, copied] : cases) {
+    SCOPED_TRACE(backup);
+    const std::size_t earlier = BackupLogMessages().size();
+    EXPECT_EQ(RunBackupInto(backup).exitCode, 2);
+    const std::vector<std::string> messages = BackupLogMessages();
+    EXPECT_EQ(std::vector<std::string>(messages.begin() + earlier, messages.end()),
+              std::vector<std::string>{copied.empty() ? Format(kBackupFolderNotCreated, backup)
+                                                      : Format(kBackupFolderIsASource, backup, copied)});
+    EXPECT_EQ(Without(Snapshot(Install()), "Logs"), before) << "something was written into the installation";
   }
-  const std::string backup = disk + "/backup";
-  const test::ToolResult result = test::RunTool(Execute(), {"--installpath", Install(), "--backuppath", backup});
-  const std::string log = BackupLog();
-  const bool bigCopied = fs::exists(backup + "/Repository/FileStorage/big.bin");
-  umount2(disk.c_str(), MNT_DETACH);
-  EXPECT_EQ(result.exitCode, 2);
-  EXPECT_THAT(log, HasSubstr("ERROR: could not copy Data Files from \"" + Install() + "/Repository\" to \"" + backup +
-                             "\". No space left on device. Backup canceled\n"));
-  EXPECT_THAT(log, HasSubstr(Format(messages::kFileStorageFailed, backup)));
-  EXPECT_FALSE(bigCopied) << "no partial copy may stand where a good one should";
 }
 
-// The generated sample installation, with a real Subversion repository and working copy.
-TEST_F(BackupTest, SampleInstallationIsBackedUpWhole) {
-  const std::string sample = root_ / "sample";
-  const std::string command = "python3 " + std::string(BRIMORA_SOURCE_DIR) +
-                              "/scripts/make_sample_installation.py " + sample + " --documents 30 --total-bytes 300000";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::string install = sample + "/Brimora";
+// Without an Execute folder the run cannot work where it should: it says so and fails, and the
+// logs it saves are still the installation's, not those beside the folder it started in.
+TEST_F(BackupTest, MissingExecuteFolderFailsTheRunAndKeepsTheInstallationsLogs) {
+  MakeInstallation();
+  fs::remove_all(Execute());
+  fs::create_directories(root_ / "start");
+  WriteFile(root_ / "Logs/stray.log", "not the installation's");
   const test::ToolResult result =
-      test::RunTool(install + "/Execute", {"--installpath", install, "--backuppath", Backup()});
-  ASSERT_EQ(result.exitCode, 0) << result.output << ReadFile(install + "/Logs/BackupLog.log");
-  EXPECT_EQ(Snapshot(Backup() + "/Repository"), Snapshot(install + "/Repository"));
-  EXPECT_EQ(Snapshot(Backup() + "/SubversionRepository"), Snapshot(install + "/SubversionRepository"));
-  EXPECT_EQ(Snapshot(Backup() + "/Settings/Users"), Snapshot(install + "/Users"));
+      test::RunTool(root_ / "start", {"--installpath", Install(), "--backuppath", Backup()});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_THAT(result.output, HasSubstr("Unable to change to the folder " + Execute()));
+  EXPECT_EQ(test::ReadFile(Backup() + "/Logs/old.log"), "contents of Logs/old.log");
+  EXPECT_FALSE(fs::exists(Backup() + "/Logs/stray.log"));
+}
+
+// The rows of the failure table below. A row blocks its path: no permissions, entered but not
+// listed, a file where the backup makes a folder, a folder there already, or no permissions on a
+// server without secure transport.
+enum class Block { kDeny, kListOnly, kTake, kMake, kDenyWithoutSsl };
+
+struct Row {
+  Block block;
+  std::string path;
+  std::vector<std::string> lines;  // messages of the backup log; none: the run succeeds
+  std::set<LayoutItem> lost;       // the items that may be missing from the backup
+};
+
+// The items whose entries lie below `area` of the backup folder.
+std::set<LayoutItem> Area(const std::string& area) {
+  std::set<LayoutItem> items;
+  for (const LayoutEntry& entry : BackupLayout()) {
+    if (std::string(entry.entry).starts_with(area)) items.insert(entry.item);
+  }
+  return items;
+}
+
+std::vector<Row> Rows(const test::TestInstallation& i) {
+  const std::string b = i.Backup(), e = i.Execute(), in = i.Install(), p = b + "/PartsTracker";
+  const auto line = [&](const char* format, const auto&... more) { return Format(format, b, more...); };
+  const auto notSaved = [&](const std::string& source, const std::string& entry) {
+    return line(kFileNotBackedUp, source, b + "/" + entry, EACCES);
+  };
+  const auto stopped = [&](const std::string& path) {
+    return line(kCopyFailedAt, "\"" + path + "\": Permission denied");
+  };
+  // A file that cannot be read, a folder that cannot be read, a backup folder entry taken by a file.
+  const auto file = [&](const std::string& source, const std::string& entry, LayoutItem item) {
+    return Row{Block::kDeny, source, {notSaved(source, entry)}, {item}};
+  };
+  const auto tree = [&](const std::string& source, const std::string& failed, std::set<LayoutItem> lost) {
+    return Row{Block::kDeny, source, {stopped(source), failed}, std::move(lost)};
+  };
+  const auto taken = [&](const std::string& entry, const char* format, std::set<LayoutItem> lost) {
+    return Row{Block::kTake, b + "/" + entry, {line(format, b + "/" + entry)}, std::move(lost)};
+  };
+  const std::string partsFailed = line(kPartsChangeFilesFailed), denied = "Permission denied";
+  return {
+      taken("Settings", kConfigurationFolderNotCreated, Area("Settings")),
+      file(e + "/reports.xml", "Settings/reports.xml", kReports),
+      file(e + "/BrimoraParams_A.xml", "Settings/BrimoraParams_A.xml", kParameterFiles),
+      // Present but not to be examined is not missing.
+      {Block::kDeny, e + "/ssl",
+       {notSaved(e + "/ssl/server.crt", "Settings/server.crt"), notSaved(e + "/ssl/server.key", "Settings/server.key")},
+       {kSslCertificate, kSslKey}},
+      {Block::kDenyWithoutSsl, e + "/ssl/server.crt", {}, {kSslCertificate, kSslKey}},
+      {Block::kListOnly, e,
+       {line(kFolderNotListed, e, EACCES), Format(kUtilizationFolderNotListed, "Backup", e + "/", e + "/", EACCES)},
+       {kParameterFiles, kUtilizationFiles}},
+      tree(in + "/Users", line(kFolderNotBackedUp, in + "/Users", b + "/Settings/Users", EACCES), {kUsers}),
+      {Block::kDeny, e + "/utilized_h.pkl",
+       {Format(kUtilizationFileNotCopied, "Backup", e + "/", e + "/utilized_h.pkl", b + "/Settings/utilized_h.pkl",
+               EACCES)},
+       {kUtilizationFiles}},
+      tree(e + "/WebReports", line(kFolderNotBackedUp, e + "/WebReports", b + "/Settings/Execute/WebReports", EACCES),
+           {kWebReports}),
+      taken("PMP", kParameterManagerFolderNotCreated, {kNames}),
+      file(e + "/names.pmp", "PMP/names.pmp", kNames),
+      taken("PMP Images", kImagesFolderNotCreated, Area("PMP Images")),
+      tree(e + "/www/images/ParameterManager", line(kImagesFailed), Area("PMP Images")),
+      taken("Security", kSecurityFolderNotCreated, Area("Security")),
+      file(e + "/users.dat", "Security/users.dat", kUsersData),
+      // A folder already there (from an earlier run): the line and a failed run, yet every copy
+      // of the area goes into it.
+      {Block::kMake, p, {line(kPartsTrackerFolderNotCreated, p)}, {}},
+      tree(in + "/partsdb", line(kPartsDatabaseFailed), {kPartsDatabase}),
+      {Block::kDeny, e + "/PartDBConfig.xml", {line(kPartsTrackerFileFailed, e + "/PartDBConfig.xml")},
+       {kPartDbConfig}},
+      {Block::kDeny, e + "/PartsDBExporterConfig.xml",
+       {line(kPartTrackerFileFailed, e + "/PartsDBExporterConfig.xml")}, {kPartsDbExporterConfig}},
+      tree(e + "/www/partsdb", partsFailed, {kPartsWebPages}),
+      tree(e + "/partsdb-changelogs", partsFailed, {kPartsChangeLogs}),
+      tree(in + "/../LornithData/Settings/partsdb-changelogs", partsFailed, {kPartsSettingsChangeLogs}),
+      {Block::kDeny, in + "/Repository/FileStorage/doc.txt",
+       {stopped(in + "/Repository/FileStorage/doc.txt"), line(kDataFilesNotCopied, in + "/Repository", b, denied),
+        line(kFileStorageFailed)},
+       {kFileStorage, kSubversionRepository}},
+      {Block::kDeny, in + "/SubversionRepository/db",
+       {stopped(in + "/SubversionRepository/db"), line(kDataFilesNotCopied, in + "/SubversionRepository", b, denied),
+        line(kSubversionFailed)},
+       {kSubversionRepository}},
+      {Block::kMake, b + "/Logs", {line(kLogFolderNotCreated, b + "/Logs")}, {}},
+      tree(in + "/Logs/old.log", line(kLogFilesFailed), {kLogFiles}),
+  };
+}
+
+// Every source of every area blocked in turn: the run writes the area's error lines, ends with
+// exit code 2, and still saves every other area whole. The runs are made by an account without
+// special rights (as root the tests drop to one), so that what may not be read cannot be read.
+TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  for (std::size_t n = 0;; ++n) {
+    test::TestInstallation i;
+    const std::vector<Row> rows = Rows(i);
+    if (n == rows.size()) break;
+    const Row& row = rows[n];
+    SCOPED_TRACE("row " + std::to_string(n) + ": " + row.path);
+    const bool ssl = row.block != Block::kDenyWithoutSsl;
+    i.MakeInstallation(ssl ? "" : "<SSLCertificatePath>" + row.path + "</SSLCertificatePath>", ssl);
+    fs::create_directories(i.Backup());
+    switch (row.block) {
+      case Block::kDeny:
+      case Block::kDenyWithoutSsl: ASSERT_EQ(chmod(row.path.c_str(), 0), 0); break;
+      case Block::kListOnly: ASSERT_EQ(chmod(row.path.c_str(), 0311), 0); break;
+      case Block::kTake: WriteFile(row.path, "in the way"); break;
+      case Block::kMake: fs::create_directories(row.path); break;
+    }
+    test::GiveToUnprivileged(i.Root());  // keeps the modes the block set
+
+    const test::ToolResult result = i.RunBackup({}, /*unprivileged=*/true);
+    EXPECT_EQ(result.exitCode, row.lines.empty() ? 0 : 2) << result.output;
+    for (const std::string& line : row.lines) EXPECT_THAT(i.BackupLogMessages(), Contains(line));
+    // Every area that was not blocked is complete.
+    const std::unique_ptr<CBackup> backup = LoadConfiguration(i.Install(), i.Backup());
+    ASSERT_NE(backup, nullptr);
+    for (const LayoutEntry& entry : BackupLayout()) {
+      if (!row.lost.contains(entry.item)) test::ExpectSaved(*backup, i.Backup(), entry);
+    }
+  }
+}
+
+// Steps called one by one, for failures that a whole run cannot show: the run always hands the
+// data files copy a folder that exists; the parameter and utilization files are listed from the
+// same folder, so that in a run the failure of either hides the other's; and the folders an
+// earlier layout kept below Settings make that folder taken. Such a folder is moved to its place
+// in the Parts Tracker only when it is no link.
+TEST_F(BackupTest, StepsFailWhereTheRunCannotShowIt) {
+  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+  MakeInstallation();
+  const std::string outside = root_ / "outside", earlier[] = {root_ / "b1", root_ / "b2"};
+  WriteFile(outside + "/keep.txt", "keep");
+  fs::create_directories(Backup() + "/Settings");
+  fs::create_directories(earlier[0] + "/Settings/Execute/www");
+  fs::create_directory_symlink(outside, earlier[0] + "/Settings/Execute/www/partsdb");
+  fs::create_directories(earlier[1] + "/Settings/Execute");
+  fs::create_directory_symlink(outside, earlier[1] + "/Settings/Execute/partsdb-changelogs");
+  test::GiveToUnprivileged(root_.Path());
+  ASSERT_EQ(chmod(Execute().c_str(), 0311), 0);
+  const int code = test::RunForkedUnprivileged([&] {
+    const std::unique_ptr<CBackup> backup = LoadConfiguration(Install(), Backup());
+    if (backup == nullptr) return 99;
+    backup->currentBackupFolder = Backup();
+    return (backup->BackupFilesItem(kParameterFiles, Backup()) ? 1 : 0) |
+           (CopyUtilizationFiles(Execute() + "/", Backup() + "/Settings/", "Backup", &backup->backupLog,
+                                 platform::SourceLink::kFollow) ? 2 : 0) |
+           (backup->CopyDataFiles(Install() + "/Repository", root_ / "missing/parent") ? 4 : 0) |
+           (backup->BackupPartsTracker(earlier[0]) ? 8 : 0) | (backup->BackupPartsTracker(earlier[1]) ? 16 : 0);
+  });
+  ASSERT_NE(code, 99) << "the child could not switch accounts or load the configuration";
+  EXPECT_EQ(code, 0) << "reported as saved: 1 the parameter files, 2 the utilization files, 4 the data files, "
+                        "8 the parts web pages, 16 the parts change logs";
+  EXPECT_THAT(BackupLogMessages(), ::testing::IsSupersetOf({
+      Format(kDataFolderNotCreated, Backup(), root_ / "missing/parent"),
+      Format(kPartsWebPagesNotMoved, earlier[0], earlier[0] + "/Settings/Execute/www/partsdb",
+             earlier[0] + "/PartsTracker/www-partsdb"),
+      Format(kPartsChangeLogsNotMoved, earlier[1], earlier[1] + "/Settings/Execute/partsdb-changelogs",
+             earlier[1] + "/PartsTracker/partsdb-changelogs")}));
+  EXPECT_EQ(Snapshot(outside).size(), 1u) << "written through a link";
+}
+
+// The command-line modes, in an installation without a settings file.
+class CliTest : public test::BackupTest {
+ protected:
+  void SetUp() override { fs::create_directories(Execute()); }
+  test::ToolResult Run(const std::vector<std::string>& arguments) { return test::RunTool(Execute(), arguments); }
+};
+
+// Usage goes to the output and at level 1 to the trace log; the line of a failure to the output
+// and the errors file.
+TEST_F(CliTest, EachModeEndsWithItsExitCode) {
+  const std::string usage =
+      "BrimoraUpgrade [/h | /?] [/includedb] [/restore] [/installpath <path>] [/backuppath <path>]\n";
+  const std::string answer = root_ / "missing/answer.txt";
+  const struct { std::vector<std::string> arguments; int exitCode; std::string line; } cases[] = {
+      {{}, 1, usage},
+      {{"/installpath", Install(), "/backuppath", Backup(), "--restore", "/?"}, 0, usage},
+      {{"/installpath", Install(), "/backuppath", "--unknown", Backup()}, 1, usage},
+      {{"/installpath", Install(), "/getsettingsfilepath", answer}, 2,
+       "Unable to write the settings file path to " + answer + ": No such file or directory\n"},
+      // Without a settings file there is no configuration to run with.
+      {{"/installpath", Install(), "/backuppath", Backup()}, 2,
+       "Error backing up to the backup path: " + Backup() + "\n"},
+      {{"/restore", "/installpath", Install(), "/backuppath", Backup()}, 2,
+       "Error restoring from the backup path: " + Backup() + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    const test::ToolResult result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_THAT(result.output, HasSubstr(c.line));
+    EXPECT_THAT(c.exitCode == 2 ? ErrorMessages() : TraceMessages(),
+                Contains(c.exitCode == 2 ? c.line : "1 - " + c.line));
+  }
+  EXPECT_FALSE(fs::exists(Backup()));
+}
+
+// The answer is the settings file beside the installation; with /check, while none is there,
+// the install path's own.
+TEST_F(CliTest, SettingsFileQueryAnswersWhereTheSettingsFileIs) {
+  const std::string answer = root_ / "answer with blanks.txt";
+  ASSERT_EQ(Run({"/installpath", Install(), "/getsettingsfilepath", answer}).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(answer), Install() + "/../LornithData/Settings/Brimora.xml");
+  ASSERT_EQ(Run({"/installpath", Install(), "/getsettingsfilepath", answer, "/check"}).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(answer), Install() + "/Brimora.xml");
 }
 
 }  // namespace

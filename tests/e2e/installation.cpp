@@ -1,80 +1,75 @@
 #include "e2e/installation.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <sstream>
 
-#include "backup/backup.h"
 #include "common/run_process.h"
 
 namespace brimora::test {
+namespace {
 
 namespace fs = std::filesystem;
 
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-  std::map<std::string, std::string> entries;
-  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string relative = fs::relative(it->path(), folder).string();
-    if (it->is_symlink()) {
-      entries[relative] = "-> " + fs::read_symlink(it->path()).string();
-    } else if (it->is_directory()) {
-      entries[relative] = "/";
-    } else {
-      entries[relative] = ReadFile(it->path().string());
-    }
+// Runs a program with its arguments, each quoted, and fails the test unless it exits with 0.
+void RunChecked(const std::vector<std::string>& arguments, const std::string& workingFolder = {}) {
+  std::string command, output;
+  for (const std::string& argument : arguments) command += (command.empty() ? "" : " ") + QuoteArgument(argument);
+  int exitCode = -1;
+  ASSERT_TRUE(RunProcess(command, output, &exitCode, workingFolder, 120, true, true) && exitCode == 0)
+      << command << "\n" << output;
+}
+
+ToolResult RunFrom(const std::string& folder, std::vector<std::string> arguments, const std::vector<std::string>& extra,
+                   bool unprivileged = false) {
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return unprivileged ? RunToolUnprivileged(folder, arguments) : RunTool(folder, arguments);
+}
+
+// The messages of log lines "<time>\t<thread>\t<message>", without the header lines.
+std::vector<std::string> MessagesOf(const std::string& text) {
+  std::vector<std::string> messages;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t first = line.find('\t');
+    const std::size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
+    if (second != std::string::npos) messages.push_back(line.substr(second + 1) + "\n");
   }
-  return entries;
-}
-
-std::int64_t ModificationTime(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec : -1;
-}
-
-namespace {
-
-bool IsLogWrittenByTheRun(const std::string& name) {
-  return name.find("BackupLog") != std::string::npos || name.find("BrimoraUpgrade") != std::string::npos;
+  return messages;
 }
 
 }  // namespace
 
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  for (const fs::directory_entry& item : fs::recursive_directory_iterator(folder)) {
+    entries[item.path().lexically_relative(folder).string()] =
+        item.is_symlink() ? "-> " + fs::read_symlink(item).string() : item.is_directory() ? "/" : ReadFile(item.path());
+  }
+  return entries;
+}
+
 void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry) {
-  const std::string source = backup.SourcePath(entry);
-  const std::string copy = backup.EntryPath(backupFolder, entry);
+  const std::string source = backup.SourcePath(entry), copy = backup.EntryPath(backupFolder, entry);
   SCOPED_TRACE(copy);
-  switch (entry.kind) {
-    case LayoutKind::kFile:
-      ASSERT_TRUE(fs::is_regular_file(copy));
-      EXPECT_EQ(ReadFile(copy), ReadFile(source));
-      EXPECT_EQ(ModificationTime(copy), ModificationTime(source));
-      break;
-    case LayoutKind::kFiles:
-    case LayoutKind::kUtilizationPatterns: {
-      const std::vector<std::string> names =
-          entry.kind == LayoutKind::kFiles
-              ? std::vector<std::string>{"BrimoraParams_A.xml", "BrimoraParams_B.xml"}
-              : std::vector<std::string>{"utilization_h.txt", "utilization_h_2021.txt", "utilized_h.pkl",
-                                         "UtilDevChans_X.txt"};
-      for (const std::string& name : names) {
-        EXPECT_EQ(ReadFile(copy + "/" + name), ReadFile(backup.installPath + "/Execute/" + name)) << name;
-      }
-      break;
+  if (entry.kind == LayoutKind::kFile) {
+    ASSERT_TRUE(fs::is_regular_file(copy));
+    EXPECT_EQ(ReadFile(copy), ReadFile(source));
+  } else if (entry.kind == LayoutKind::kTree) {
+    // Merged areas hold more than one source; every entry of this one must be there.
+    const auto saved = Snapshot(copy);
+    for (const auto& [name, contents] : Snapshot(source)) {
+      const auto found = saved.find(name);
+      const bool runLog = name.find("BackupLog") != name.npos || name.find("BrimoraUpgrade") != name.npos;
+      EXPECT_TRUE(runLog || (found != saved.end() && found->second == contents)) << name;
     }
-    case LayoutKind::kTree: {
-      // Merged areas hold more than one source; every entry of this one must be there.
-      const auto saved = Snapshot(copy);
-      for (const auto& [name, contents] : Snapshot(source)) {
-        if (IsLogWrittenByTheRun(name)) continue;
-        const auto found = saved.find(name);
-        EXPECT_TRUE(found != saved.end() && found->second == contents) << name;
-      }
-      break;
+  } else {  // the files of a pattern, from the Execute folder
+    for (const std::string name : {"BrimoraParams_A.xml", "BrimoraParams_B.xml", "utilization_h.txt",
+                                   "utilization_h_2021.txt", "utilized_h.pkl", "UtilDevChans_X.txt"}) {
+      if (name.starts_with("BrimoraParams") != (entry.kind == LayoutKind::kFiles)) continue;
+      EXPECT_EQ(ReadFile(copy + "/" + name), ReadFile(backup.installPath + "/Execute/" + name)) << name;
     }
   }
 }
-
 
 void TestInstallation::MakeInstallation(const std::string& extraSettings, bool ssl) {
   for (const char* name : {"reports.xml", "BrimoraParams.xml", "BrimoraParams_A.xml", "BrimoraParams_B.xml",
@@ -108,25 +103,11 @@ void TestInstallation::MakeInstallation(const std::string& extraSettings, bool s
   WriteFile(Settings() + "/partsdb-changelogs/s1.log", "settings change log");
 }
 
-namespace {
-
-// Runs a program with its arguments, each quoted, and fails the test unless it exits with 0.
-void RunChecked(const std::vector<std::string>& arguments, const std::string& workingFolder = {}) {
-  std::string command;
-  for (const std::string& argument : arguments) command += (command.empty() ? "" : " ") + QuoteArgument(argument);
-  std::string output;
-  int exitCode = -1;
-  ASSERT_TRUE(RunProcess(command, output, &exitCode, workingFolder, 120, true, true) && exitCode == 0)
-      << command << "\n" << output;
-}
-
-}  // namespace
-
 void TestInstallation::MakeWorkingCopy() {
   const std::string repository = Install() + "/SubversionRepository";
   const std::string workingCopy = Install() + "/Repository/FileStorage";
-  std::filesystem::remove_all(repository);
-  std::filesystem::remove_all(workingCopy);
+  fs::remove_all(repository);
+  fs::remove_all(workingCopy);
   ASSERT_NO_FATAL_FAILURE(RunChecked({"svnadmin", "create", repository}));
   ASSERT_NO_FATAL_FAILURE(RunChecked({"svn", "checkout", "--quiet", "file://" + repository, workingCopy}));
   WriteFile(workingCopy + "/doc.txt", "contents of Repository/FileStorage/doc.txt");
@@ -140,22 +121,18 @@ void TestInstallation::MakeWorkingCopy() {
 void TestInstallation::MakeSampleInstallation(const std::string& site, const std::vector<std::string>& options) {
   site_ = site;
   const std::string generator = std::string(BRIMORA_SOURCE_DIR) + "/scripts/make_sample_installation.py";
-  std::vector<std::string> command = {"python3",       generator, Site(), "--documents", "10",
-                                      "--total-bytes", "60000",   "--no-hostile-names"};
+  std::vector<std::string> command = {"python3", generator, Site(), "--documents", "10", "--total-bytes", "60000",
+                                      "--no-hostile-names"};
   command.insert(command.end(), options.begin(), options.end());
   ASSERT_NO_FATAL_FAILURE(RunChecked(command, root_.Path()));
 }
 
 ToolResult TestInstallation::RunBackup(const std::vector<std::string>& extra, bool unprivileged) {
-  std::vector<std::string> arguments = {"--installpath", Install(), "--backuppath", Backup()};
-  arguments.insert(arguments.end(), extra.begin(), extra.end());
-  return unprivileged ? RunToolUnprivileged(Execute(), arguments) : RunTool(Execute(), arguments);
+  return RunFrom(Execute(), {"--installpath", Install(), "--backuppath", Backup()}, extra, unprivileged);
 }
 
 ToolResult TestInstallation::RunBackupInto(const std::string& backup, const std::vector<std::string>& extra) {
-  std::vector<std::string> arguments = {"--installpath", Install(), "--backuppath", backup};
-  arguments.insert(arguments.end(), extra.begin(), extra.end());
-  return RunTool(Execute(), arguments);
+  return RunFrom(Execute(), {"--installpath", Install(), "--backuppath", backup}, extra);
 }
 
 ToolResult TestInstallation::RunRestore(const std::vector<std::string>& extra) {
@@ -163,30 +140,8 @@ ToolResult TestInstallation::RunRestore(const std::vector<std::string>& extra) {
 }
 
 ToolResult TestInstallation::RunRestoreFrom(const std::string& backup, const std::vector<std::string>& extra) {
-  std::vector<std::string> arguments = {"--restore", "--installpath", Install(), "--backuppath", backup};
-  arguments.insert(arguments.end(), extra.begin(), extra.end());
-  return RunTool(Execute(), arguments);
+  return RunFrom(Execute(), {"--restore", "--installpath", Install(), "--backuppath", backup}, extra);
 }
-
-namespace {
-
-// The message of a log line "<time>\t<thread>\t<message>", or "" for a header line.
-std::string MessageOf(const std::string& line) {
-  const std::size_t first = line.find('\t');
-  const std::size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
-  return second == std::string::npos ? "" : line.substr(second + 1) + "\n";
-}
-
-std::vector<std::string> MessagesOf(const std::string& text) {
-  std::vector<std::string> messages;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (std::string message = MessageOf(line); !message.empty()) messages.push_back(std::move(message));
-  }
-  return messages;
-}
-
-}  // namespace
 
 std::vector<std::string> TestInstallation::TraceMessages(std::size_t from) const {
   const std::string log = TraceLog();

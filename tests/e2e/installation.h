@@ -4,13 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "backup/backup.h"
-#include "backup/backup_layout.h"
 #include "common/format.h"
 #include "support/test_support.h"
 
@@ -19,11 +17,8 @@ namespace brimora::test {
 // Every entry below `folder` with its contents ("/" for folders, the target for links).
 std::map<std::string, std::string> Snapshot(const std::string& folder);
 
-// Modification time in nanoseconds, -1 when the path cannot be examined.
-std::int64_t ModificationTime(const std::string& path);
-
-// Checks that one entry of the layout was saved whole from its source: contents (and times of
-// single files); for folders every entry of the source, so merged folders may hold more.
+// Checks that one entry of the layout was saved whole from its source: the contents of a file,
+// every entry of a folder (merged folders may hold more).
 void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry);
 
 class TestInstallation {
@@ -35,27 +30,22 @@ class TestInstallation {
   std::string Install() const { return Site() + "/Brimora"; }
   std::string Execute() const { return Install() + "/Execute"; }
   std::string Settings() const { return Site() + "/LornithData/Settings"; }
-  // The same folder as the tool names it: beside the installation, as config.ini says.
-  std::string SettingsAsNamed() const { return Install() + "/../LornithData/Settings"; }
   std::string Backup() const { return root_ / "backup"; }
 
   // Writes the installation. extraSettings goes into the settings file; without a
   // RevisionControlURL in it, the repository is "<install>/SubversionRepository".
   void MakeInstallation(const std::string& extraSettings = "", bool ssl = true);
-  // Replaces the stand-in working copy and repository of MakeInstallation by real ones: the
-  // repository at "<install>/SubversionRepository", its working copy at
-  // "<install>/Repository/FileStorage" holding doc.txt and Config/units.dat, committed.
+  // Replaces the stand-ins of MakeInstallation by a real repository at "<install>/SubversionRepository"
+  // and its working copy at "<install>/Repository/FileStorage" with doc.txt and Config/ committed.
   void MakeWorkingCopy();
-  // Generates the sample installation (a real Subversion repository and its working copy, see
-  // scripts/make_sample_installation.py) in `site` below the temporary folder, or in the
-  // temporary folder itself when `site` is empty: small, and with no name the client cannot
-  // show in the working copy, unless `options` say otherwise.
+  // Generates the sample installation (scripts/make_sample_installation.py) in `site` below the
+  // temporary folder, or in the temporary folder itself: small, and with no name the client
+  // cannot show in the working copy, unless `options` say otherwise.
   void MakeSampleInstallation(const std::string& site = "", const std::vector<std::string>& options = {});
 
-  // Runs a backup of the installation into Backup() (or `backup`) from the Execute folder.
+  // Run a backup into Backup() (or `backup`), or a restore from it, from the Execute folder.
   ToolResult RunBackup(const std::vector<std::string>& extra = {}, bool unprivileged = false);
   ToolResult RunBackupInto(const std::string& backup, const std::vector<std::string>& extra = {});
-  // Runs a restore of the installation from Backup() (or `backup`) from the Execute folder.
   ToolResult RunRestore(const std::vector<std::string>& extra = {});
   ToolResult RunRestoreFrom(const std::string& backup, const std::vector<std::string>& extra = {});
 

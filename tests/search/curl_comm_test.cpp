@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "support/http_test_server.h"
@@ -17,122 +19,69 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using test::CHttpTestServer;
 using test::HttpReply;
-using test::HttpRequest;
 
-std::string Url(const CHttpTestServer& server, const std::string& path) {
-  return Format("http://localhost:%d%s", server.Port(), path);
-}
-
+// Any HTTP answer is a response, whatever its status, and its body comes back decoded. A
+// proxy named in the environment is for other hosts: the local server is asked directly.
 TEST(CURLCommTest, AnyHttpAnswerIsAResponseAndItsBodyIsDecoded) {
   const struct {
-    int status;
-    std::string body;
-    std::string text;
+    std::vector<HttpReply> replies;
+    std::string answer;  // status and text
   } cases[] = {
-      {200, "plain", "plain"},
-      {404, "<html>not here</html>", "<html>not here</html>"},
-      {500, "", ""},
-      {200, "\xEF\xBB\xBF", "\xEF\xBB\xBF"},  // the mark alone is a character, not a mark
-      {200, "\xEF\xBB\xBF{}", "{}"},
-      {200, "\xEF\xBB\xBF\xEF\xBB\xBFx", "\xEF\xBB\xBFx"},
-      {200, "caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
-      {200, "latin-1 caf\xE9", ""},  // not UTF-8: nothing usable
-      {200, std::string("before\0after", 12), "before"},
+      {{{200, "plain"}}, "200 plain"},
+      {{{404, "<html>not here</html>"}}, "404 <html>not here</html>"},
+      {{{200, "\xEF\xBB\xBF"}}, "200 \xEF\xBB\xBF"},  // the mark alone is a character, not a mark
+      {{{200, "\xEF\xBB\xBF\xEF\xBB\xBFx"}}, "200 \xEF\xBB\xBFx"},
+      {{{200, "caf\xC3\xA9 \xF0\x9F\x98\x80"}}, "200 caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {{{200, "latin-1 caf\xE9"}}, "200 "},  // not UTF-8: nothing usable
+      {{{200, std::string("before\0after", 12)}}, "200 before"},
+      {{{302, "", "Location: /moved"}, {200, "arrived"}}, "200 arrived"},
   };
+  const std::string deadProxy = Format("http://127.0.0.1:%d", test::FreePort());
+  setenv("http_proxy", deadProxy.c_str(), 1);
+  const std::shared_ptr<void> unset(nullptr, [](void*) { unsetenv("http_proxy"); });  // however the test ends
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    CHttpTestServer server([&](const HttpRequest&) { return HttpReply{c.status, c.body}; });
+    SCOPED_TRACE(c.answer);
+    CHttpTestServer server(c.replies);
     CURLComm comm;
-    ASSERT_EQ(comm.Init(), 0);
+    EXPECT_EQ(comm.Init(), 0);
     std::string response = "left over";
-    EXPECT_EQ(comm.Get(Url(server, "/solr"), response), 0);
-    EXPECT_EQ(comm.Status(), c.status);
-    EXPECT_EQ(response, c.text);
-    ASSERT_EQ(server.Requests().size(), 1u);
-    EXPECT_EQ(server.Requests()[0].method, "GET");
-    EXPECT_EQ(server.Requests()[0].target, "/solr");
+    EXPECT_EQ(comm.Get(Format("http://localhost:%d/solr", server.Port()), response), 0);
+    EXPECT_EQ(std::to_string(comm.Status()) + " " + response, c.answer);
+    EXPECT_EQ(server.Requests().at(0).method + " " + server.Requests()[0].target, "GET /solr");
   }
 }
 
-TEST(CURLCommTest, NothingListeningIsATransportErrorWithoutAResponse) {
+// A failed transfer has no status and leaves a Get's reply alone; nothing is sent without a
+// handle, nor posted without an address.
+TEST(CURLCommTest, FailedRequestsHaveNoResponse) {
   const std::string url = Format("http://localhost:%d/solr", test::FreePort());
   CURLComm comm;
-  ASSERT_EQ(comm.Init(), 0);
   std::string response = "before";
-  EXPECT_EQ(comm.Get(url, response), CURLE_COULDNT_CONNECT);
-  EXPECT_EQ(response, "before");
-  EXPECT_EQ(comm.Status(), 0);
-  EXPECT_EQ(comm.PostText(url, "[]", "Content-type: application/json", response), -2);
-  EXPECT_EQ(response, "");
-  EXPECT_EQ(comm.Status(), 0);
-}
-
-TEST(CURLCommTest, RequestsNeedAHandleAndPostTextAUrl) {
-  CURLComm comm;
-  std::string response = "before";
-  EXPECT_EQ(comm.Get("http://localhost:1/", response), -1);
-  EXPECT_EQ(comm.Post("http://localhost:1/", "x", 1, "Content-type: text/plain"), -1);
+  EXPECT_EQ(comm.Get(url, response), -1);
+  EXPECT_EQ(comm.Post(url, "x", 1, "Content-type: text/plain"), -1);
   ASSERT_EQ(comm.Init(), 0);
   ASSERT_EQ(comm.Init(), 0);  // a second Init keeps the handle
+  EXPECT_EQ(comm.Get(url, response), CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(response + std::to_string(comm.Status()), "before0");
+  EXPECT_EQ(comm.PostText(url, "[]", "Content-type: application/json", response), -2);
+  EXPECT_EQ(response + std::to_string(comm.Status()), "0");
   EXPECT_EQ(comm.PostText("", "x", "Content-type: text/plain", response), -1);
-  EXPECT_EQ(response, "");
 }
 
-// The body goes out byte for byte with its content type; a Get on the same object afterwards
-// is a plain GET again, without the body or the header of the post.
-TEST(CURLCommTest, PostSendsTheBodyAndALaterGetIsAPlainGet) {
-  CHttpTestServer server([](const HttpRequest& request) {
-    return request.method == "POST" ? HttpReply{200, "\xEF\xBB\xBF{\"status\":0}"} : HttpReply{404, "nothing"};
-  });
-  const std::string body = "[{\"id\":\"1\",\"t\":\"Pr\xC3\xBC" "f\"}]";
+// A Get on the object that posted before is a plain GET again, without the post's body or header.
+TEST(CURLCommTest, AGetAfterAPostIsAPlainGet) {
+  CHttpTestServer server({{200, "\xEF\xBB\xBF{\"status\":0}"}, {404, "nothing"}});
+  const std::string url = Format("http://localhost:%d/solr", server.Port());
   CURLComm comm;
+  std::string response;
   ASSERT_EQ(comm.Init(), 0);
-  std::string response;
-  ASSERT_EQ(comm.PostText(Url(server, "/solr/c/update?commit=true"), body, "Content-type: application/json", response), 0);
-  EXPECT_EQ(comm.Status(), 200);
-  EXPECT_EQ(response, "{\"status\":0}");
-  ASSERT_EQ(comm.Get(Url(server, "/solr"), response), 0);
-  EXPECT_EQ(comm.Status(), 404);
-
-  const std::vector<HttpRequest> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].method, "POST");
-  EXPECT_EQ(requests[0].target, "/solr/c/update?commit=true");
-  EXPECT_EQ(requests[0].body, body);
-  EXPECT_THAT(requests[0].headers, HasSubstr("Content-type: application/json"));
-  EXPECT_EQ(requests[1].method, "GET");
-  EXPECT_EQ(requests[1].body, "");
-  EXPECT_THAT(requests[1].headers, Not(HasSubstr("application/json")));
-}
-
-TEST(CURLCommTest, RedirectsAreFollowed) {
-  int port = 0;
-  CHttpTestServer server([&port](const HttpRequest& request) {
-    if (request.target == "/solr") return HttpReply{302, "", "text/plain", {Format("Location: http://localhost:%d/solr/", port)}};
-    return HttpReply{200, "arrived"};
-  });
-  port = server.Port();
-  CURLComm comm;
-  ASSERT_EQ(comm.Init(), 0);
-  std::string response;
-  ASSERT_EQ(comm.Get(Url(server, "/solr"), response), 0);
-  EXPECT_EQ(comm.Status(), 200);
-  EXPECT_EQ(response, "arrived");
-}
-
-// A proxy named in the environment is for other hosts: the local server is asked directly.
-TEST(CURLCommTest, ProxiesOfTheEnvironmentAreNotUsedForTheLoopbackHost) {
-  CHttpTestServer server([](const HttpRequest&) { return HttpReply{200, "direct"}; });
-  const std::string deadProxy = Format("http://127.0.0.1:%d", test::FreePort());
-  setenv("http_proxy", deadProxy.c_str(), 1);
-  setenv("ALL_PROXY", deadProxy.c_str(), 1);
-  CURLComm comm;
-  std::string response;
-  const int rc = comm.Init() == 0 ? comm.Get(Url(server, "/solr"), response) : -99;
-  unsetenv("http_proxy");
-  unsetenv("ALL_PROXY");
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(response, "direct");
+  ASSERT_EQ(comm.PostText(url + "/update", "[]", "Content-type: application/json", response), 0);
+  EXPECT_EQ(response + " " + std::to_string(comm.Status()), "{\"status\":0} 200");
+  ASSERT_EQ(comm.Get(url, response), 0);
+  EXPECT_EQ(response + " " + std::to_string(comm.Status()), "nothing 404");
+  const test::HttpRequest get = server.Requests().at(1);
+  EXPECT_EQ(get.method + get.body, "GET");
+  EXPECT_THAT(get.head, Not(HasSubstr("application/json")));
 }
 
 }  // namespace

@@ -1,18 +1,12 @@
 #pragma once
 // A command runner for unit tests: starts nothing, records every command line with its options
-// and answers from a script.
-//
-//   test::CFakeCommandRunner fake;
-//   CScopedCommandRunner use(fake);
-//   fake.AnswerExit(1, "svn: E155004: Working copy locked\n");
-//   ... code under test ...
-//   EXPECT_EQ(fake.CommandLines(), (std::vector<std::string>{...}));
-//
-// Not thread-safe: one test thread drives it.
+// and answers from a script; once the script is used up, every command exits with code 0 and
+// prints nothing. Not thread-safe: one test thread drives it.
 
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/command_runner.h"
@@ -26,21 +20,27 @@ struct RecordedCommand {
 
 class CFakeCommandRunner : public CCommandRunner {
  public:
-  // Queues the answer to the next command not yet answered. Once the queue is empty every
-  // command answers DefaultAnswer(): ran to its end, exit code 0, no output.
-  void Answer(CommandResult result);
+  // Queues the answer to the next command not yet answered.
+  void Answer(CommandResult result) { answers_.push_back(std::move(result)); }
   // Queues "ran to its end with this exit code and output".
-  void AnswerExit(int exitCode, std::string output = {});
+  void AnswerExit(int exitCode, std::string output = {}) { Answer({true, exitCode, std::move(output)}); }
   // Queues "stopped at the time-out, nothing captured".
-  void AnswerTimeOut();
+  void AnswerTimeOut() { Answer(CommandResult{}); }
 
-  static CommandResult DefaultAnswer();
-
-  CommandResult Run(const std::string& commandLine, const CommandOptions& options) override;
+  CommandResult Run(const std::string& commandLine, const CommandOptions& options) override {
+    commands_.push_back({commandLine, options});
+    if (answers_.empty()) return {true, 0, {}};
+    CommandResult result = std::move(answers_.front());
+    answers_.pop_front();
+    return result;
+  }
 
   const std::vector<RecordedCommand>& Commands() const { return commands_; }
-  std::vector<std::string> CommandLines() const;
-  // Scripted answers not used yet; a test that expects every one to be used checks for 0.
+  std::vector<std::string> CommandLines() const {
+    std::vector<std::string> lines;
+    for (const RecordedCommand& command : commands_) lines.push_back(command.commandLine);
+    return lines;
+  }
   std::size_t AnswersLeft() const { return answers_.size(); }
 
  private:

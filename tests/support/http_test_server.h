@@ -1,15 +1,9 @@
 #pragma once
-// A scripted HTTP server for tests: listens on 127.0.0.1 at a port of its own, answers every
-// request with what the test's handler returns, and records the requests. One connection at a
-// time, each closed after its answer.
-//
-//   test::CHttpTestServer server([](const test::HttpRequest& request) {
-//     return test::HttpReply{404, "not here"};
-//   });
-//   ... request http://localhost:<server.Port()>/... ...
-//   EXPECT_EQ(server.Requests().size(), 1u);
+// A scripted HTTP server for tests: listens on a port of its own on 127.0.0.1, answers the
+// requests in turn with the replies it was given (the last one again once they run out) and
+// records them. One connection at a time, closed after its answer.
 
-#include <functional>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,52 +13,41 @@
 namespace brimora::test {
 
 struct HttpRequest {
-  std::string method;
-  std::string target;   // path and query, as sent
-  std::string headers;  // the header lines, as sent
-  std::string body;
+  std::string method, target, body;
+  std::string head;  // the request line and the header lines, as sent
 };
 
-// A status of 0 or below closes the connection without any answer.
+// A status of 0 closes the connection without an answer; `header` is one more header line.
 struct HttpReply {
-  HttpReply(int status = 200, std::string body = {}, std::string contentType = "text/plain; charset=utf-8",
-            std::vector<std::string> extraHeaders = {})
-      : status(status), body(std::move(body)), contentType(std::move(contentType)),
-        extraHeaders(std::move(extraHeaders)) {}
-
+  HttpReply(int status = 200, std::string body = {}, std::string header = {})
+      : status(status), body(std::move(body)), header(std::move(header)) {}
   int status;
-  std::string body;
-  std::string contentType;
-  std::vector<std::string> extraHeaders;  // whole lines without their line end
+  std::string body, header;
 };
 
 class CHttpTestServer {
  public:
-  using Handler = std::function<HttpReply(const HttpRequest&)>;
-
-  explicit CHttpTestServer(Handler handler);
-  // Stops listening and waits for the serving thread.
-  ~CHttpTestServer();
-  CHttpTestServer(const CHttpTestServer&) = delete;
-  CHttpTestServer& operator=(const CHttpTestServer&) = delete;
+  explicit CHttpTestServer(std::vector<HttpReply> replies);
+  ~CHttpTestServer();  // stops listening and waits for the serving thread
 
   int Port() const { return port_; }
-  std::vector<HttpRequest> Requests() const;
+  std::vector<HttpRequest> Requests() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return requests_;
+  }
 
  private:
-  void Serve();
   void Answer(int connection);
 
-  Handler handler_;
-  int listener_ = -1;
-  int stopPipe_[2] = {-1, -1};
-  int port_ = 0;
+  const std::vector<HttpReply> replies_;
+  int listener_ = -1, port_ = 0;
+  std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::vector<HttpRequest> requests_;
   std::thread thread_;
 };
 
 // A port on 127.0.0.1 that nothing listens on at the moment of the call.
-int FreePort();
+inline int FreePort() { return CHttpTestServer(std::vector<HttpReply>(1)).Port(); }
 
 }  // namespace brimora::test
