@@ -54,7 +54,7 @@ TEST_F(BackupTest, EveryEntryLandsWhereTheLayoutSays) {
     if (contents != "/" && !name.starts_with("Repository/") && name != "Logs/BackupLog.log") files.insert(name);
   }
   EXPECT_THAT(files, ::testing::ContainerEq(std::set<std::string>{
-      "Settings/reports.xml", "Settings/Brimora.xml", "Settings/TestSystems.xml", "Settings/TestSystemGroups.xml",
+      "BackupInfo.json", "SHA256SUMS", "BackupEntries.txt", "Settings/reports.xml", "Settings/Brimora.xml", "Settings/TestSystems.xml", "Settings/TestSystemGroups.xml",
       "Settings/BrimoraParams_A.xml", "Settings/BrimoraParams_B.xml", "Settings/BrimoraParams.xml",
       "Settings/XYNTService.ini", "Settings/server.crt", "Settings/server.key", "Settings/ScheduledTasks.xml",
       "Settings/UserDefined.xml", "Settings/backup.xml", "Settings/GenericFileEditor.xml",
