@@ -127,6 +127,14 @@ TEST_F(ProofTest, ACompleteBackupProvesItselfWithoutThisToolAndTakesNoSecondRun)
   EXPECT_EQ(RunBackup().exitCode, 2);
   EXPECT_EQ(Snapshot(Backup()), before);
   EXPECT_THAT(BackupLog(), HasSubstr(Format(messages::kBackupFolderHoldsARun, Backup(), "BackupInfo.json")));
+
+  // A run whose area fails finishes, but its record says what failed.
+  const std::string failing = Root() + "/failing";
+  WriteFile(failing + "/Logs", "a file where the area's folder goes");
+  EXPECT_EQ(RunBackupInto(failing).exitCode, 2);
+  const std::string failed = ReadFile(failing + "/BackupInfo.json");
+  EXPECT_THAT(failed, HasSubstr("\"name\": \"Logs\",\n      \"answer\": false"));
+  EXPECT_THAT(failed, HasSubstr("\"finished\": true,\n  \"complete\": false"));
 }
 
 TEST_F(ProofTest, VerifyNamesEveryDamageAndOnlyAnAdditionBesideTheAreasPasses) {
@@ -151,6 +159,7 @@ TEST_F(ProofTest, VerifyNamesEveryDamageAndOnlyAnAdditionBesideTheAreasPasses) {
        "SHA256SUMS does not match the entries list (line 1)"},
       {"a damaged revision of the repository", [](const std::string& b) { WriteFile(b + "/SubversionRepository/db/revs/0/1", "garbage"); },
        "svnadmin verify \"BACKUP/SubversionRepository\": failed"},
+      {"a deleted record", [](const std::string& b) { fs::remove(b + "/BackupInfo.json"); }, "\"BACKUP\" has no completion record"},
       {"a file beside the areas", [](const std::string& b) { WriteFile(b + "/notes.txt", "x"); }, ""},
   };
   for (const auto& c : cases) {
@@ -188,6 +197,10 @@ TEST_F(ProofTest, ARestoreChecksTheBackupFirstAndChangesNothingItRefuses) {
        "the backup's Configuration area failed when it was made; it is not restored", false, true},
       {"a changed file", [&] { WriteFile(In("Security/users.xml"), "<users/>"); }, {"--force"},
        "\"Security/users.xml\" in the backup has other contents; the area is not restored", true, false},
+      {"a complete record without its manifest", [&] { fs::remove(In("BackupEntries.txt")); fs::remove(In("SHA256SUMS")); }, {},
+       "\"BackupEntries.txt\" in the backup cannot be read", false, false},
+      {"a file planted in the working copy", [&] { WriteFile(In("Repository/FileStorage/planted"), "x"); }, {},
+       "\"Repository/FileStorage/planted\" in the backup was added; the area is not restored", true, true},
       {"another tool's backup", [&] { for (const char* own : {"BackupInfo.json", "SHA256SUMS", "BackupEntries.txt"}) fs::remove(In(own)); }, {},
        "has no completion record and no manifest, so it cannot be checked", true, true},
   };
@@ -204,6 +217,7 @@ TEST_F(ProofTest, ARestoreChecksTheBackupFirstAndChangesNothingItRefuses) {
     EXPECT_THAT(Lines(from), HasSubstr(c.line));
     EXPECT_EQ(fs::exists(Execute() + "/reports.xml"), c.settingsBack);
     EXPECT_EQ(fs::exists(Execute() + "/users.xml"), c.securityBack);
+    EXPECT_FALSE(fs::exists(Install() + "/Repository/FileStorage/planted"));
     if (!c.settingsBack && !c.securityBack) {
       EXPECT_EQ(result.exitCode, 2);
       EXPECT_EQ(SiteState(), before);

@@ -2,6 +2,7 @@
 // client, the exact command lines of each kind of check-in, what the client's answers and each
 // failed step mean, and the rules that decide the kind of a file.
 
+#include <csignal>
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -15,6 +16,7 @@
 #include "common/trace_log.h"
 #include "sourcecontrol/checkin.h"
 #include "sourcecontrol/properties.h"
+#include "platform/signals.h"
 #include "sourcecontrol/svn_client.h"
 #include "tests/support/fake_command_runner.h"
 #include "tests/support/working_copy.h"
@@ -77,7 +79,14 @@ TEST_F(SvnClientTest, CommandsRunWithTheClientsOptions) {
   const CommandOptions& options = fake_.Commands()[0].options;
   EXPECT_EQ(options.timeoutSeconds, 600u);
   EXPECT_TRUE(options.captureOutput && options.stderrToo && options.workingFolder.empty());
-  EXPECT_THAT(TraceLog(), HasSubstr("ExecuteCommand() - Running command strCommand: \"\"/opt/my svn/svn\" upgrade"));
+  // A run asked to stop starts no further command.
+  platform::SetStopSignal(SIGTERM);
+  EXPECT_FALSE(UpgradeWorkingCopy("/wc"));
+  platform::SetStopSignal(0);
+  EXPECT_EQ(fake_.CommandLines().size(), 1u);
+  const std::string log = TraceLog();
+  EXPECT_THAT(log, HasSubstr("ExecuteCommand() - Running command strCommand: \"\"/opt/my svn/svn\" upgrade"));
+  EXPECT_THAT(log, HasSubstr("ERROR: ExecuteCommand - not run, the run was stopped by SIGTERM"));
 }
 
 // Answers marked "kept" leave the value (42) as it was.
