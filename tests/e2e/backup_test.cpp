@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "backup/backup_messages.h"
+#include "backup/record_messages.h"
 #include "backup/configuration.h"
 #include "e2e/installation.h"
 
@@ -194,8 +195,9 @@ TEST_F(BackupTest, MissingExecuteFolderFailsTheRunAndKeepsTheInstallationsLogs) 
 
 // The rows of the failure table below. A row blocks its path: no permissions, entered but not
 // listed, a file where the backup makes a folder, a folder there already, or no permissions on a
-// server without secure transport.
-enum class Block { kDeny, kListOnly, kTake, kMake, kDenyWithoutSsl };
+// server without secure transport; or a file others may read and its owner may not, so that the
+// copy the account makes can be read by nobody, and the manifest cannot read it back.
+enum class Block { kDeny, kListOnly, kTake, kMake, kDenyWithoutSsl, kOthersOnly };
 
 struct Row {
   Block block;
@@ -279,6 +281,8 @@ std::vector<Row> Rows(const test::TestInstallation& i) {
        {kSubversionRepository}},
       {Block::kMake, b + "/Logs", {line(kLogFolderNotCreated, b + "/Logs")}, {}},
       tree(in + "/Logs/old.log", line(kLogFilesFailed), {kLogFiles}),
+      {Block::kOthersOnly, in + "/Users/u1/f.txt",
+       {line(kManifestNotWritten, "Settings/Users/u1/f.txt", "Permission denied")}, {}},
   };
 }
 
@@ -302,12 +306,17 @@ TEST(BackupFailures, EveryBlockedSourceFailsTheRunAndSparesTheOtherAreas) {
       case Block::kListOnly: ASSERT_EQ(chmod(row.path.c_str(), 0311), 0); break;
       case Block::kTake: WriteFile(row.path, "in the way"); break;
       case Block::kMake: fs::create_directories(row.path); break;
+      case Block::kOthersOnly: break;
     }
     test::GiveToUnprivileged(i.Root());  // keeps the modes the block set
+    if (row.block == Block::kOthersOnly) {
+      ASSERT_TRUE(lchown(row.path.c_str(), 0, 0) == 0 && chmod(row.path.c_str(), 04) == 0);
+    }
 
     const test::ToolResult result = i.RunBackup({}, /*unprivileged=*/true);
     EXPECT_EQ(result.exitCode, row.lines.empty() ? 0 : 2) << result.output;
     for (const std::string& line : row.lines) EXPECT_THAT(i.BackupLogMessages(), Contains(line));
+    EXPECT_THAT(test::ReadFile(i.Backup() + "/BackupInfo.json"), HasSubstr(row.lines.empty() ? "\"complete\": true" : "\"complete\": false"));
     // Every area that was not blocked is complete.
     const std::unique_ptr<CBackup> backup = LoadConfiguration(i.Install(), i.Backup());
     ASSERT_NE(backup, nullptr);
