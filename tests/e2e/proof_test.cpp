@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -20,6 +22,7 @@
 #include "common/run_process.h"
 #include "e2e/installation.h"
 #include "platform/run_lock.h"
+#include "support/http_test_server.h"
 
 namespace brimora::test {
 namespace {
@@ -261,6 +264,27 @@ TEST_F(ProofTest, AStoppedBackupEndsInOrderAndSaysWhy) {
   EXPECT_THAT(record, HasSubstr("\"stopReason\": \"stopped by SIGTERM\""));
   EXPECT_THAT(TraceLog(), HasSubstr("The run was stopped by SIGTERM before it finished."));
   for (const auto& [name, contents] : Snapshot(Backup())) EXPECT_FALSE(name.find(".brimora-") != std::string::npos) << name;
+}
+
+// Stopped while it copies the search cores, the backup starts the search server again.
+TEST(StoppedSearchBackup, TheServerRunsAgainAndTheRecordSaysWhy) {
+  TestInstallation site;
+  const int port = FreePort();
+  site.MakeSampleInstallation("site", {"--solr-port", std::to_string(port)});
+  const std::string cores = site.Install() + "/solr/server/solr/";
+  for (int i = 0; i < 8; ++i) WriteFile(cores + "Brimora/bulk/" + std::to_string(i), std::string(8 << 20, 'a' + i));
+  const auto control = [&](const char* command) {
+    return std::system(Format("'%s/solr/bin/solr' %s -p %d >/dev/null 2>&1", site.Install(), command, port).c_str());
+  };
+  ASSERT_EQ(control("start"), 0);
+  const std::shared_ptr<void> stopAtEnd(nullptr, [&](void*) { control("stop"); });
+  {
+    BackgroundRun run(site.Execute(), {"--installpath", site.Install(), "--backuppath", site.Backup(), "/includedb"});
+    ASSERT_TRUE(run.WaitFor(site.Backup() + "/Database/Brimora/bulk/2"));
+    EXPECT_EQ(run.Signal(SIGTERM), 2);
+  }
+  EXPECT_EQ(control("stop"), 0) << "the server runs again after the stopped backup";
+  EXPECT_THAT(ReadFile(site.Backup() + "/BackupInfo.json"), HasSubstr("\"stopReason\": \"stopped by SIGTERM\""));
 }
 
 TEST_F(ProofTest, TheWorkingCopyIsReplacedOnlyByAWholeCopy) {
