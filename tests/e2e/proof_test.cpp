@@ -147,7 +147,7 @@ TEST_F(ProofTest, VerifyNamesEveryDamageAndOnlyAnAdditionBesideTheAreasPasses) {
     std::function<void(const std::string&)> damage;
     std::string line;  // empty: the backup still passes
   } cases[] = {
-      {"one changed byte", [](const std::string& b) { WriteFile(b + "/Settings/Brimora.xml", ReadFile(b + "/Settings/Brimora.xml") + " "); },
+      {"one changed byte", [](const std::string& b) { WriteFile(b + "/Settings/Brimora.xml", Edited(ReadFile(b + "/Settings/Brimora.xml"), "<", "{")); },
        "\"Settings/Brimora.xml\" has other contents"},
       {"a deleted file", [](const std::string& b) { fs::remove(b + "/Security/users.xml"); }, "\"Security/users.xml\" is missing"},
       {"a file replaced by a link", [](const std::string& b) { fs::remove(b + "/PMP/names.pmp"); fs::create_symlink("/etc/passwd", b + "/PMP/names.pmp"); },
