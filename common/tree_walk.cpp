@@ -6,7 +6,6 @@
 #include "common/format.h"
 #include "common/paths.h"
 #include "common/trace_log.h"
-#include "platform/signals.h"
 
 namespace brimora {
 namespace {
@@ -72,7 +71,6 @@ class TreeCopier {
     std::vector<FolderEntry> entries;
     if (const int rc = source.List(&entries); rc != 0) return SystemFailure(rc, source.Path(), failure_);
     for (const FolderEntry& entry : entries) {
-      if (platform::StopSignal() != 0) return SystemFailure(ECANCELED, JoinPath(source.Path(), entry.name), failure_);
       bool ok = true;
       switch (entry.kind) {
         case EntryKind::kFolder: ok = CopyFolder(source, entry.name, destination); break;
