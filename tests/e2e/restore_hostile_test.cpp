@@ -38,7 +38,7 @@ constexpr const char kOutside[] = "from outside";
 void MakeOutside(const std::string& outside) {
   for (const char* name : {"file.txt", "folder/secret.txt", "Settings/reports.xml", "Settings/BrimoraParams_X.xml",
                            "Settings/units.dat", "Settings/utilization_h.txt", "Settings/Users/u9/secret.txt",
-                           "Repository/FileStorage/secret.txt"}) {
+                           "Repository/FileStorage/secret.txt", "PartsTracker/PartDBConfig.xml"}) {
     WriteFile(outside + "/" + name, kOutside);
   }
 }
@@ -103,6 +103,11 @@ const Tampered kTampered[] = {
     {"PartsDatabase", "PartsTracker/partsdb", "folder", Line(messages::kRestorePartsDatabaseFailed)},
     {"PartsChangeLogs", "PartsTracker/partsdb-changelogs", "folder", Line(messages::kRestorePartsChangeFilesFailed)},
     {"PartsTrackerFile", "PartsTracker/PartDBConfig.xml", "file.txt",
+     [](const test::TestInstallation& site) {
+       return std::vector<std::string>{
+           Format(messages::kRestorePartsTrackerFileFailed, site.Execute() + "/PartDBConfig.xml")};
+     }},
+    {"PartsTrackerFolder", "PartsTracker", "PartsTracker",
      [](const test::TestInstallation& site) {
        return std::vector<std::string>{
            Format(messages::kRestorePartsTrackerFileFailed, site.Execute() + "/PartDBConfig.xml")};
@@ -174,8 +179,8 @@ TEST(RestoreFromTamperedBackup, WorkingCopyReachedThroughALinkIsNotHandedToTheCl
     const std::string url = "file://" + repository;
     test::RunProgram({"svnadmin", "create", repository});
     test::RunProgram({"svn", "checkout", "--quiet", url, other});
-    WriteFile(other + "/Config/units.dat", "another installation's units");
-    test::RunProgram({"svn", "add", "--quiet", other + "/Config"});
+    WriteFile(other + "/doc.txt", "another installation's document");
+    test::RunProgram({"svn", "add", "--quiet", other + "/doc.txt"});
     test::RunProgram({"svn", "commit", "--quiet", "--message", "theirs", other});
     const std::string target = std::string(entry).ends_with(".svn") ? other + "/.svn" : other;
     fs::remove_all(site.Backup() + "/" + entry);
@@ -224,6 +229,27 @@ TEST(RestoreIntoLinks, LinksInTheInstallationAreNeverWrittenThrough) {
   EXPECT_EQ(ReadFile(site.Install() + "/Repository/FileStorage/doc.txt"), "contents of Repository/FileStorage/doc.txt");
   EXPECT_FALSE(fs::is_symlink(site.Execute() + "/users.xml"));
   EXPECT_EQ(ReadFile(site.Execute() + "/users.xml"), "contents of users.xml");
+}
+
+// An Execute folder that is a link: nothing is restored through it. The tool runs from another
+// folder of the installation, so its logs stay there.
+TEST(RestoreIntoLinks, ExecuteFolderThatIsALinkIsNeverWrittenThrough) {
+  test::TestInstallation site;
+  site.MakeInstallation();
+  ASSERT_EQ(site.RunBackup().exitCode, 0) << site.BackupLog();
+  const std::string outside = site.Root() + "/outside";
+  fs::create_directories(outside);
+  fs::rename(site.Execute(), outside + "/Execute");
+  fs::create_directory_symlink(outside + "/Execute", site.Execute());
+  WriteFile(site.Backup() + "/PartsTracker/PartDBConfig.xml", "backed-up configuration");
+  const auto outsideBefore = Snapshot(outside);
+
+  fs::create_directory(site.Install() + "/Bin");
+  EXPECT_EQ(test::RunTool(site.Install() + "/Bin", {"--restore", "--installpath", site.Install(), "--backuppath",
+                                                    site.Backup()}).exitCode, 2);
+  EXPECT_EQ(Snapshot(outside), outsideBefore);
+  EXPECT_THAT(site.ErrorMessages(), Contains(Format(messages::kRestoreFolderToFailed, site.Execute(),
+                                                    site.Backup() + "/Settings", ELOOP)));
 }
 
 // Mounted over the installation's "Repository" folder, a file system too small for the

@@ -330,14 +330,15 @@ TEST_F(RestoreTest, BackupInsideTheRepositoryFolderIsNeverDeleted) {
   }
 }
 
-// No "PMP Images", no "PartsTracker", no names file: each is skipped and changes nothing. Only
-// the check-in of the names file that is not there fails.
+// No "PMP Images", no "PartsTracker", no names file, no "Settings": each is skipped and changes
+// nothing. Only the check-in of the names file that is not there fails.
 TEST_F(RestoreTest, BackupWithoutOptionalAreasSkipsThem) {
   ASSERT_NO_FATAL_FAILURE(MakeSampleInstallation("site"));
   ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
   fs::remove_all(Backup() + "/PMP Images");
   fs::remove_all(Backup() + "/PartsTracker");
   fs::remove(Backup() + "/PMP/names.pmp");
+  fs::remove_all(Backup() + "/Settings");
   const auto before = SiteState();
   const std::size_t start = TraceLog().size();
 
