@@ -41,8 +41,7 @@ class RestoreSite : public test::TestInstallation {
  public:
   std::string WorkingCopy() const { return Install() + "/Repository/FileStorage"; }
 
-  // Every entry below Site() but the Subversion administrative folders, the repository (which
-  // only check-ins change) and the logs.
+  // Every entry below Site() but the Subversion administrative folders, the repository and the logs.
   State SiteState() const {
     State state;
     for (auto& [path, contents] : test::Snapshot(Site())) {
@@ -387,6 +386,9 @@ const Case kCases[] = {
        EXPECT_THAT(t.ChangesSince(t.before_), ElementsAre("+ Brimora/Repository/FileStorage/ReportTemplates"));
        EXPECT_THAT(t.TraceMessages(),
                    Contains(t.Expand("1 - " + Format(kRestoreSourceMissing, "Backup", "{B}/PMP/names.pmp"))));
+       EXPECT_THAT(t.BackupLogMessages(),
+                   Contains(t.Expand("Backup  - Source file \"{B}/PartsTracker/PartDBConfig.xml\" "
+                                     "does not exist. Skipping...\n")));
      },
      0},
     // Backed-up entries that an account without special rights cannot read fail their items.
