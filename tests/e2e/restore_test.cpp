@@ -54,7 +54,7 @@ class RestoreSite : public test::TestInstallation {
     return state;
   }
 
-  // What changed since `before`, in path order: "- path" (gone), "+ path" (new), "~ path".
+  // What changed since `before`, in path order: "- path" (gone), "+ path" (new), "~ path" (changed).
   std::vector<std::string> ChangesSince(const State& before) const {
     State after = SiteState(), kinds;
     for (const auto& [path, contents] : before) {
