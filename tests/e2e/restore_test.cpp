@@ -1,417 +1,449 @@
-// Restores by the built tool: the generated sample installation backed up, damaged and restored,
-// and backups that lack some of their areas. Judged by the installation's files, the working
-// copy and repository as the Subversion client sees them, and the logs.
+// Restores by the built tool: the generated sample installation restored whole, and a small one
+// restored from tampered or partial backup folders, into links, with a refusing client, onto a
+// full disk. The tool usually runs as root: a link never lets it read from outside the backup
+// folder or write outside the installation.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <pwd.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
-#include <optional>
-#include <tuple>
 #include <string>
 #include <vector>
 
 #include "backup/restore_messages.h"
 #include "common/format.h"
-#include "e2e/restore_fixture.h"
-#include "support/test_support.h"
+#include "common/xml.h"
+#include "e2e/installation.h"
 #include "support/working_copy.h"
 
 namespace brimora {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::RunProgram;
+using test::WriteFile;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::MatchesRegex;
-using ::testing::Not;
-using test::Commit;
-using test::ReadFile;
-using test::WriteFile;
+using namespace messages;
+using State = std::map<std::string, std::string>;
 
-using RestoreTest = test::RestoreTest;
+class RestoreSite : public test::TestInstallation {
+ public:
+  std::string WorkingCopy() const { return Install() + "/Repository/FileStorage"; }
 
-std::uint32_t Mode(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  // Every entry below Site() but the Subversion administrative folders, the repository and the logs.
+  State SiteState() const {
+    State state;
+    for (auto& [path, contents] : test::Snapshot(Site())) {
+      const std::string slashed = "/" + path + "/";
+      if (slashed.find("/.svn/") == std::string::npos && slashed.find("/SubversionRepository/") == std::string::npos &&
+          slashed.find("/Logs/") == std::string::npos) {
+        state.emplace(path, std::move(contents));
+      }
+    }
+    return state;
+  }
+
+  // What changed since `before`, in path order: "- path" (gone), "+ path" (new), "~ path" (changed).
+  std::vector<std::string> ChangesSince(const State& before) const {
+    State after = SiteState(), kinds;
+    for (const auto& [path, contents] : before) {
+      if (!after.contains(path) || after[path] != contents) kinds[path] = after.contains(path) ? "~ " : "- ";
+    }
+    for (const auto& [path, contents] : after) {
+      if (!before.contains(path)) kinds[path] = "+ ";
+    }
+    std::vector<std::string> changes;
+    for (const auto& [path, kind] : kinds) changes.push_back(kind + path);
+    return changes;
+  }
+
+  // The installation ships its own Subversion client: `script` runs first (the last argument
+  // in $last), then the client on the tests' PATH with the same arguments.
+  void OwnClient(const std::string& script) const {
+    const std::string client = Install() + "/Subversion/bin/svn";
+    WriteFile(client,
+              "#!/bin/sh\nfor last; do :; done\n" + script + "\nPATH='" + std::getenv("PATH") + "' exec svn \"$@\"\n");
+    fs::permissions(client, fs::perms::owner_all);
+  }
+};
+
+// The revisions after `revision`, oldest first, each as its message with its revision properties.
+std::vector<std::string> CommitsAfter(const std::string& workingCopy, long revision) {
+  const XmlDocument log = test::ParsedXml(RunProgram({"svn", "log", "--xml", "--with-all-revprops", "-r",
+                                                      std::to_string(revision + 1) + ":HEAD", workingCopy + "@HEAD"}));
+  std::vector<std::string> commits;
+  XmlNodeList entries = SelectNodes(log, "/log/logentry");
+  for (XmlNode entry = entries.NextNode(); entry; entry = entries.NextNode()) {
+    commits.push_back(ReadXmlString(entry, "msg", ""));
+    for (const auto& [name, value] : test::NamedValues(entry, "revprops/property")) {
+      commits.back() += " | " + name + "=" + value;
+    }
+  }
+  return commits;
 }
 
-// A restore of the damaged sample installation from `backup`, whose path may hold anything:
-// every area is whole again, the working copy is clean and at the repository's newest revision,
-// and the two files the restore places in the working copy are committed as the account that ran
-// it.
-void ExpectRoundTrip(RestoreTest& site, const std::string& backup) {
-  const auto original = site.SiteState();
-  const std::uint32_t readOnlyMode = Mode(site.ReadOnlyDocument());
-  const std::string names = ReadFile(site.Execute() + "/names.pmp");
-  ASSERT_EQ(site.RunBackupInto(backup).exitCode, 0) << site.BackupLog();
-  ASSERT_NO_FATAL_FAILURE(site.DamageSample());
-  const long head = site.HeadRevision();
+class RestoreRoundTrip : public ::testing::Test, public RestoreSite {};
 
-  const test::ToolResult result = site.RunRestoreFrom(backup);
-  ASSERT_EQ(result.exitCode, 0) << result.output << site.TraceLog();
-  EXPECT_THAT(site.ErrorMessages(), IsEmpty());
+// Paths hold blanks, "%" with letters, "@" (a peg revision to the client) and non-Latin letters.
+// The installation's own client runs every client command; the one on PATH and the search server
+// are never called; the database switch and a saved search core change nothing. The missing
+// "ReportTemplates" is made and committed before the restored files, as the account that ran it.
+TEST_F(RestoreRoundTrip, DamagedSampleInstallationIsWholeAgain) {
+  ASSERT_NO_FATAL_FAILURE(
+      MakeSampleInstallation("Site 5%d 7%s @lab Ωμέγα", {"--hostile-names", "--no-hostile-documents"}));
+  const std::string backup = root_ / "backups@2026/first run";
+  fs::create_directories(root_ / "backups@2026");
+  RunProgram({"svn", "delete", "--quiet", test::SvnTarget(WorkingCopy() + "/ReportTemplates")});
+  RunProgram({"svn", "commit", "--quiet", "--message", "Templates moved", test::SvnTarget(WorkingCopy())});
+  OwnClient("");
+  const std::string strayCalls = root_ / "stray-calls.txt";
+  for (const std::string& stray : {root_ / "path/svn", Install() + "/solr/bin/solr"}) {
+    WriteFile(stray, "#!/bin/sh\necho \"$0 $*\" >> '" + strayCalls + "'\nexit 1\n");
+    fs::permissions(stray, fs::perms::owner_all);
+  }
+  const State original = SiteState();
+  const std::string readOnlyDocument = WorkingCopy() + "/docflows/templates/Calibration.xml";
+  const fs::perms readOnly = fs::status(readOnlyDocument).permissions();
+  ASSERT_EQ(RunBackupInto(backup).exitCode, 0) << BackupLog();
+  WriteFile(backup + "/Database/Brimora/index.dat", "a saved search core");
 
-  // Whole again: only what the backup merged from two places, and what the database copy
-  // leaves alone, is more than before. The stray files are gone.
-  EXPECT_THAT(test::Differences(original, site.SiteState()),
+  // Every area damaged: files deleted and edited in Execute, the settings folder, the user
+  // folders, the Parts Tracker database (which also gains a file) and the images; documents
+  // deleted from the working copy, a file and a folder added to it, and a file made read-only.
+  for (const char* gone :
+       {"Execute/users.dat", "Execute/reports.xml", "Execute/WebReports", "Users/admin",
+        "Execute/ParameterManager/images/chart.png", "GenericFileEditor.xml", "partsdb/parts.db", "Users/lab.tech1",
+        "Repository/FileStorage/Projects", "../LornithData/Settings/TestSystems.xml",
+        "../LornithData/Settings/partsdb-changelogs/changes_2024-03-10.xml"}) {
+    ASSERT_GT(fs::remove_all(Install() + "/" + gone), 0u) << gone;
+  }
+  for (const char* edited : {"Execute/users.xml", "Execute/BrimoraParams_Lab2.xml", "Execute/PartDBConfig.xml",
+                             "Execute/utilized_h.pkl", "Repository/FileStorage/Config/units.dat", "partsdb/extra.tmp",
+                             "Repository/FileStorage/stray.txt", "Repository/FileStorage/Stray folder/inside.txt"}) {
+    WriteFile(Install() + "/" + edited, "damaged");
+  }
+  WriteFile(Settings() + "/Brimora.xml", ReadFile(Settings() + "/Brimora.xml") + "<!-- damaged -->\n");
+  fs::permissions(readOnlyDocument, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const long head = std::stol(RunProgram({"svn", "info", "--show-item", "revision", WorkingCopy() + "@HEAD"}));
+
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (root_ / "path:" + path).c_str(), 1);
+  const test::ToolResult result = RunRestoreFrom(backup, {"/includedb"});
+  ::setenv("PATH", path.c_str(), 1);
+  ASSERT_EQ(result.exitCode, 0) << result.output << TraceLog();
+  EXPECT_THAT(ErrorMessages(), IsEmpty());
+  EXPECT_FALSE(fs::exists(strayCalls)) << ReadFile(strayCalls);
+
+  // Whole again: only what the backup merged from two places, what the database copy leaves
+  // alone, the names file and "ReportTemplates" are new; the stray files are gone.
+  EXPECT_THAT(ChangesSince(original),
               ElementsAre("+ Brimora/Execute/ParameterManager/images/pump.png",
                           "+ Brimora/Execute/ParameterManager/images/sensor 2@2x.png",
                           "+ Brimora/Execute/ParameterManager/images/valve.png",
                           "+ Brimora/Repository/FileStorage/Config/names.pmp",
-                          "+ Brimora/partsdb/extra.tmp",
+                          "+ Brimora/Repository/FileStorage/ReportTemplates", "+ Brimora/partsdb/extra.tmp",
                           "+ LornithData/Settings/partsdb-changelogs/changes_2024-01-15.xml"));
-  EXPECT_EQ(ReadFile(site.WorkingCopy() + "/Config/names.pmp"), names);
-  EXPECT_EQ(Mode(site.ReadOnlyDocument()), readOnlyMode);
+  EXPECT_EQ(ReadFile(WorkingCopy() + "/Config/names.pmp"), ReadFile(Execute() + "/names.pmp"));
+  EXPECT_EQ(fs::status(readOnlyDocument).permissions(), readOnly);
 
-  // A clean working copy with nothing newer in the repository; "ReportTemplates" is versioned.
-  EXPECT_EQ(site.Status(), "");
-  EXPECT_THAT(site.Status(/*showUpdates=*/true), MatchesRegex("Status against revision: +[0-9]+\n"));
-
-  const std::string user = test::AccountName();
-  const std::map<std::string, std::string> byUser = {{"username", user}};
-  EXPECT_THAT(site.CommitsAfter(head),
-              ElementsAre(Commit{"Created Config folder for Parameter Manager file", byUser},
-                          Commit{"Restored units.dat file from backup location: \"" + backup + "/Settings/units.dat\"",
-                                 byUser},
-                          Commit{"Created Config folder for Parameter Manager file", byUser},
-                          Commit{"Restored Parameter Manager file from backup location: \"" + backup +
-                                     "/PMP/names.pmp\"",
-                                 byUser}));
-  using Properties = std::map<std::string, std::string>;
-  EXPECT_EQ(site.Properties(site.WorkingCopy() + "/Config/units.dat"),
-            (Properties{{"username", user}, {"version", "2"}}));
-  EXPECT_EQ(site.Properties(site.WorkingCopy() + "/Config/names.pmp"),
-            (Properties{{"username", user}, {"version", "1"}}));
-}
-
-TEST_F(RestoreTest, DamagedSampleInstallationIsWholeAgain) {
-  ASSERT_NO_FATAL_FAILURE(MakeSampleInstallation("site"));
-  ExpectRoundTrip(*this, Backup());
-}
-
-// Blanks, "%" with letters a format would read, "@" that the client would take for a peg
-// revision, and non-Latin letters in the installation's path; "@" in the backup folder's, which
-// the commit messages carry. The user folders hold a name that is not valid UTF-8.
-TEST_F(RestoreTest, AwkwardPathsRoundTrip) {
-  ASSERT_NO_FATAL_FAILURE(
-      MakeSampleInstallation("Site 5%d 7%s @lab Ωμέγα", {"--hostile-names", "--no-hostile-documents"}));
-  fs::create_directories(root_ / "backups@2026");
-  ExpectRoundTrip(*this, root_ / "backups@2026/first run");
-}
-
-// A working copy without "ReportTemplates", in the repository as well, gets the folder and a
-// commit for it before the restored files are checked in.
-TEST_F(RestoreTest, MissingReportTemplatesFolderIsCreatedAndCommitted) {
-  ASSERT_NO_FATAL_FAILURE(MakeSampleInstallation("site"));
-  test::RunProgram({"svn", "delete", "--quiet", WorkingCopy() + "/ReportTemplates"});
-  test::RunProgram({"svn", "commit", "--quiet", "--message", "Templates moved", WorkingCopy()});
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  const long head = HeadRevision();
-
-  const test::ToolResult result = RunRestore();
-  ASSERT_EQ(result.exitCode, 0) << result.output << TraceLog();
-  EXPECT_TRUE(fs::is_directory(WorkingCopy() + "/ReportTemplates"));
-  EXPECT_EQ(Status(), "");
-  const std::vector<Commit> commits = CommitsAfter(head);
-  ASSERT_EQ(commits.size(), 5u);
-  EXPECT_EQ(commits[0],
-            (Commit{"Created ReportTemplates folder during restore of backup", {{"username", test::AccountName()}}}));
-  EXPECT_EQ(Properties(WorkingCopy() + "/ReportTemplates"),
-            (std::map<std::string, std::string>{{"username", test::AccountName()}, {"version", "1"}}));
-}
-
-// The PATH search of the environment given to the tool, done here.
-std::string FoundOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "";
-  for (std::size_t start = 0; start <= folders.size();) {
-    const std::size_t end = std::min(folders.find(':', start), folders.size());
-    const std::string candidate = folders.substr(start, end - start) + "/" + name;
-    if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
+  // A clean working copy, nothing newer in the repository, and the commits of the restore.
+  EXPECT_EQ(RunProgram({"svn", "status", test::SvnTarget(WorkingCopy())}), "");
+  EXPECT_THAT(RunProgram({"svn", "status", "--show-updates", test::SvnTarget(WorkingCopy())}),
+              ::testing::MatchesRegex("Status against revision: +[0-9]+\n"));
+  const std::string user = getpwuid(geteuid())->pw_name;
+  const std::string by = " | username=" + user;
+  EXPECT_THAT(
+      CommitsAfter(WorkingCopy(), head),
+      ElementsAre("Created ReportTemplates folder during restore of backup" + by,
+                  "Created Config folder for Parameter Manager file" + by,
+                  "Restored units.dat file from backup location: \"" + backup + "/Settings/units.dat\"" + by,
+                  "Created Config folder for Parameter Manager file" + by,
+                  "Restored Parameter Manager file from backup location: \"" + backup + "/PMP/names.pmp\"" + by));
+  for (const auto& [versioned, version] :
+       {std::pair{"/ReportTemplates", "1"}, {"/Config/units.dat", "2"}, {"/Config/names.pmp", "1"}}) {
+    EXPECT_EQ(test::SvnProperties(WorkingCopy() + versioned), (State{{"username", user}, {"version", version}}));
   }
-  return "";
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
+class RestoreTest;
+using Step = std::function<void(RestoreTest&)>;
+
+struct Case {
+  const char* name;
+  Step prepare;  // after the backup, before the restore
+  Step check;    // after the restore, besides the exit code and what lies outside
+  int exitCode = 2;
+};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+constexpr const char kOutside[] = "from outside";
+const std::string kWc = "{I}/Repository/FileStorage";
+
+class RestoreTest : public ::testing::TestWithParam<Case>, public RestoreSite {
  public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
+  std::string Outside() const { return Root() + "/outside"; }
+  // `text` with "{I}" made the install path and "{B}" the backup folder the restore is given.
+  std::string Expand(std::string text) const {
+    for (const auto& [mark, value] : {std::pair{"{I}", Install()}, std::pair{"{B}", from_}}) {
+      for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 3, value);
+    }
+    return text;
   }
-  ~ScopedVariable() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
 
- private:
-  const char* name_;
-  std::optional<std::string> old_;
+  std::string from_ = Backup();
+  std::string runIn_ = Execute();  // the tool's working folder, whose parent holds its logs
+  bool unprivileged_ = false;
+  State before_;  // SiteState() right before the restore
+  std::vector<std::function<void()>> undo_;
+
+ protected:
+  void TearDown() override {
+    for (const auto& undo : undo_) undo();
+  }
 };
 
-void WriteScript(const std::string& path, const std::string& body) {
-  WriteFile(path, "#!/bin/sh\n" + body);
-  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-}
-
-// The installation's own client (its path holds a blank) runs every client command: a client
-// found on PATH would record its call and fail.
-TEST_F(RestoreTest, InstallationsOwnClientRunsEveryClientCommand) {
-  ASSERT_NO_FATAL_FAILURE(MakeSampleInstallation("own client"));
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  const std::string realClient = FoundOnPath("svn");
-  ASSERT_FALSE(realClient.empty());
-  const std::string ownCalls = root_ / "own-client-calls.txt";
-  const std::string pathCalls = root_ / "path-client-calls.txt";
-  WriteScript(Install() + "/Subversion/bin/svn",
-              "echo \"$1\" >> '" + ownCalls + "'\nexec '" + realClient + "' \"$@\"\n");
-  WriteScript(root_ / "path/svn", "echo \"$1\" >> '" + pathCalls + "'\nexit 1\n");
-
-  test::ToolResult result;
-  {
-    ScopedVariable path("PATH", root_ / "path:" + std::getenv("PATH"));
-    result = RunRestore();
-  }
-  EXPECT_EQ(result.exitCode, 0) << result.output << TraceLog();
-  EXPECT_FALSE(fs::exists(pathCalls)) << ReadFile(pathCalls);
-  const std::vector<std::string> calls = test::ReadLines(ownCalls);
-  for (const char* command : {"upgrade", "info", "add", "update", "propget", "propset", "resolve", "commit"}) {
-    EXPECT_THAT(calls, Contains(command));
-  }
-}
-
-// One refusal of the client fails the run with its line, though every file came back: the
-// upgrade of the working copy, and the check-in of the "ReportTemplates" folder it lacks.
-TEST_F(RestoreTest, OneRefusalOfTheClientFailsTheRun) {
-  MakeInstallation();
-  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  const struct {
-    const char* refused;  // shell condition on the client's arguments
-    std::string line;
-  } cases[] = {
-      {"[ \"$1\" = upgrade ]", Format(messages::kRestoreUpgradeFailed, WorkingCopy())},
-      {"[ \"$1\" = add ] && [ \"${3%/ReportTemplates}\" != \"$3\" ]",
-       Format(messages::kRestoreCheckinFolderFailed, WorkingCopy() + "/ReportTemplates")},
+// Replaces `entry` by a link to `target`, both with "{I}" or "{B}"; a target without them lies
+// in the outside folder.
+Step Link(std::string entry, std::string target) {
+  return [=](RestoreTest& t) {
+    fs::remove_all(t.Expand(entry));
+    fs::create_symlink(target.starts_with("{") ? t.Expand(target) : t.Outside() + "/" + target, t.Expand(entry));
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.refused);
-    WriteScript(Install() + "/Subversion/bin/svn", std::string("if ") + c.refused +
-                                                       "; then echo 'svn: E1: refused'; exit 1; fi\nexec '" +
-                                                       FoundOnPath("svn") + "' \"$@\"\n");
-    EXPECT_EQ(RunRestore().exitCode, 2);
-    EXPECT_THAT(ErrorMessages(), Contains(c.line));
-  }
 }
 
-// A "ReportTemplates" folder that cannot be made fails the run. The client, right after it
-// upgraded the working copy, makes the working copy's folder immutable.
-TEST_F(RestoreTest, ReportTemplatesFolderThatCannotBeMadeFailsTheRun) {
-  const std::string probe = root_ / "probe";
-  fs::create_directory(probe);
-  if (std::system(("chattr +i '" + probe + "' 2>/dev/null && chattr -i '" + probe + "'").c_str()) != 0) {
-    GTEST_SKIP() << "this file system cannot make a folder immutable (chattr), or this account may not";
-  }
-  MakeInstallation();
-  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  WriteScript(Install() + "/Subversion/bin/svn",
-              "'" + FoundOnPath("svn") + "' \"$@\" || exit\n"
-              "if [ \"$1\" = upgrade ]; then chattr +i '" + WorkingCopy() + "'; fi\n");
-  const int exitCode = RunRestore().exitCode;
-  std::system(("chattr -i '" + WorkingCopy() + "'").c_str());
-  EXPECT_EQ(exitCode, 2);
-  EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kRestoreCreateFolderFailed, "ReportTemplates")));
-}
-
-// A failed check-in of the Config folder fails the run, whichever of the two areas that check
-// it in meets the failure: the client refuses only the first, or only the second, commit of it.
-TEST_F(RestoreTest, FailedCheckInOfTheConfigFolderFailsTheRun) {
-  MakeInstallation();
-  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  for (const char* refused : {"1", "2"}) {
-    SCOPED_TRACE(refused);
-    const std::string count = root_ / (std::string("config-commits-") + refused);
-    WriteScript(Install() + "/Subversion/bin/svn",
-                "if [ \"$1\" = commit ]; then\n"
-                "  for argument; do last=$argument; done\n"
-                "  case $last in */Config)\n"
-                "    echo x >> '" + count + "'\n"
-                "    if [ $(wc -l < '" + count + "') = " + refused + " ]; then echo 'svn: E1: refused'; exit 1; fi;;\n"
-                "  esac\n"
-                "fi\n"
-                "exec '" + FoundOnPath("svn") + "' \"$@\"\n");
-    EXPECT_EQ(RunRestore().exitCode, 2);
-    EXPECT_THAT(ErrorMessages(), Contains(Format(messages::kCheckinFolderFailed, WorkingCopy() + "/Config")));
-    EXPECT_EQ(test::ReadLines(count).size(), 2u);
-  }
-}
-
-// A backup folder that holds only "Settings": the FileStorage area fails without touching the
-// installation's working copy, every other area still runs, and the run fails.
-TEST_F(RestoreTest, BackupWithOnlySettingsRestoresThemAndKeepsTheRepository) {
-  MakeInstallation();
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  for (const auto& entry : fs::directory_iterator(Backup())) {
-    if (entry.path().filename() != "Settings") fs::remove_all(entry.path());
-  }
-  const auto settingsBefore = test::Snapshot(Settings());
-  const auto usersBefore = test::Snapshot(Install() + "/Users");
-  const std::string reports = ReadFile(Execute() + "/reports.xml");
-  WriteFile(Execute() + "/reports.xml", "edited");
-  fs::remove(Settings() + "/TestSystems.xml");
-  fs::remove_all(Install() + "/Users/u2");
-  const auto repositoryBefore = test::Snapshot(Install() + "/Repository");
-  const std::size_t start = TraceLog().size();
-
-  const test::ToolResult result = RunRestore();
-  EXPECT_EQ(result.exitCode, 2);
-  const std::vector<std::string> errors = ErrorMessages();
-  EXPECT_THAT(errors, Contains(Format(messages::kRestoreSourceFolderMissing, Backup() + "/Repository")));
-  EXPECT_THAT(errors, Contains(messages::kRestoreFileStorageFailed));
-  // Nothing of the working copy was deleted. The FileStorage area's later steps still made its
-  // missing "ReportTemplates" folder, and the settings area added "units.dat".
-  EXPECT_THAT(test::Differences(repositoryBefore, test::Snapshot(Install() + "/Repository")),
-              ElementsAre("+ FileStorage/Config", "+ FileStorage/Config/units.dat", "+ FileStorage/ReportTemplates"));
-
-  EXPECT_EQ(ReadFile(Execute() + "/reports.xml"), reports);
-  EXPECT_EQ(test::Snapshot(Settings()), settingsBefore);
-  EXPECT_EQ(test::Snapshot(Install() + "/Users"), usersBefore);
-  std::vector<std::string> areas;
-  for (const std::string& line : TraceMessages(start)) {
-    for (const char* first : {messages::kRestoreFileStorageStart, messages::kRestoreSettingsStart,
-                              messages::kRestoreParameterManagerStart, messages::kRestoreImagesStart,
-                              messages::kRestoreSecurityStart, messages::kRestorePartsTrackerStart}) {
-      if (line == std::string("1 - ") + first) areas.push_back(first);
-    }
-  }
-  EXPECT_THAT(areas, ElementsAre(messages::kRestoreFileStorageStart, messages::kRestoreSettingsStart,
-                                 messages::kRestoreParameterManagerStart, messages::kRestoreImagesStart,
-                                 messages::kRestoreSecurityStart, messages::kRestorePartsTrackerStart));
-  EXPECT_THAT(TraceMessages(start),
-              Contains("1 - " + Format(messages::kRestoreSourceMissing, "Backup", Backup() + "/Security/users.dat")));
-}
-
-// A backup folder may lie inside the installation, even inside its working copy (the backup
-// leaves it out of its copies). Restoring from there must not delete it with the installation's
-// "Repository" folder: the FileStorage area fails, the working copy and the backup stay, and
-// the other areas are restored from it. Named directly and through a link; and the installation
-// named as its own backup.
-TEST_F(RestoreTest, BackupInsideTheRepositoryFolderIsNeverDeleted) {
-  MakeInstallation();
-  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
-  const std::string backup = WorkingCopy() + "/backups/first";
-  fs::create_directories(WorkingCopy() + "/backups");
-  ASSERT_EQ(RunBackupInto(backup).exitCode, 0) << BackupLog();
-  fs::create_directory_symlink(WorkingCopy() + "/backups", root_ / "backups");
-  for (const std::string& named : {backup, root_ / "backups/first", Install()}) {
-    SCOPED_TRACE(named);
-    const auto saved = test::Snapshot(backup);
-    WriteFile(Execute() + "/users.xml", "damaged");
-
-    EXPECT_EQ(RunRestoreFrom(named).exitCode, 2);
-    const std::vector<std::string> errors = ErrorMessages();
-    EXPECT_THAT(errors, Contains(Format(messages::kRestoreBackupInsideFileStorage, named + "/Repository",
-                                        Install() + "/Repository")));
-    EXPECT_THAT(errors, Contains(messages::kRestoreFileStorageFailed));
-    EXPECT_EQ(test::Snapshot(backup), saved);
-    EXPECT_EQ(ReadFile(WorkingCopy() + "/doc.txt"), "contents of Repository/FileStorage/doc.txt");
-    if (named != Install()) {
-      EXPECT_EQ(ReadFile(Execute() + "/users.xml"), "contents of users.xml");
-    }
-  }
-}
-
-// No "PMP Images", no "PartsTracker", no names file: each is skipped and changes nothing. Only
-// the check-in of the names file that is not there fails.
-TEST_F(RestoreTest, BackupWithoutOptionalAreasSkipsThem) {
-  ASSERT_NO_FATAL_FAILURE(MakeSampleInstallation("site"));
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  fs::remove_all(Backup() + "/PMP Images");
-  fs::remove_all(Backup() + "/PartsTracker");
-  fs::remove(Backup() + "/PMP/names.pmp");
-  const auto before = SiteState();
-  const std::size_t start = TraceLog().size();
-
-  const test::ToolResult result = RunRestore();
-  EXPECT_EQ(result.exitCode, 2);
-  const std::string config = WorkingCopy() + "/Config";
-  const std::string names = Backup() + "/PMP/names.pmp";
-  EXPECT_THAT(ErrorMessages(),
-              ElementsAre("ERROR: CheckinFile - Error adding the directory/file to source control: \"" + config +
-                              "/names.pmp\"\n",
-                          Format(messages::kCheckinFileFailed, config + "/names.pmp", names),
-                          "Error restoring from the backup path: " + Backup() + "\n"));
-  EXPECT_THAT(test::Differences(before, SiteState()), IsEmpty());
-
-  const std::vector<std::string> trace = TraceMessages(start);
-  EXPECT_THAT(trace, Contains("1 - " + Format(messages::kRestoreSourceMissing, "Backup", names)));
-  const auto images = std::find(trace.begin(), trace.end(), std::string("1 - ") + messages::kRestoreImagesStart);
-  ASSERT_NE(images, trace.end());
-  ASSERT_NE(images + 1, trace.end());
-  EXPECT_EQ(images[1], std::string("1 - ") + messages::kRestoreImagesComplete);
-  EXPECT_THAT(trace, Contains(std::string("1 - ") + messages::kRestorePartsTrackerComplete));
-  // The Parts Tracker's missing files are notices of the backup log; the restore leaves its
-  // folder name empty.
-  for (const char* file : {"PartDBConfig.xml", "PartsDBExporterConfig.xml"}) {
-    EXPECT_THAT(BackupLogMessages(), Contains("Backup  - Source file \"" + Backup() + "/PartsTracker/" + file +
-                                              "\" does not exist. Skipping...\n"));
-  }
-}
-
-// A backed-up file or folder that exists but cannot be read is not skipped as missing: its item
-// fails with the system's error code. Run by an account without special rights.
-TEST_F(RestoreTest, UnreadableBackupEntriesFailTheirItem) {
-  if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
-  MakeInstallation();
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  test::GiveToUnprivileged(Root());
-  fs::permissions(Backup() + "/Security/users.xml", fs::perms::none);
-  fs::permissions(Backup() + "/Settings/Users/u1", fs::perms::none);
-  const std::string users = ReadFile(Execute() + "/users.xml");
-
-  const test::ToolResult result = test::RunToolUnprivileged(
-      Execute(), {"--restore", "--installpath", Install(), "--backuppath", Backup()});
-  EXPECT_EQ(result.exitCode, 2);
-  const std::vector<std::string> errors = ErrorMessages();
-  EXPECT_THAT(errors, Contains(Format(messages::kRestoreFileFailed, Execute() + "/users.xml",
-                                      Backup() + "/Security/users.xml", EACCES)));
-  EXPECT_THAT(errors, Contains(Format(messages::kRestoreFolderToFailed, Install() + "/Users",
-                                      Backup() + "/Settings/Users", EACCES)));
-  EXPECT_EQ(ReadFile(Execute() + "/users.xml"), users);
-  EXPECT_THAT(TraceMessages(), Not(Contains(::testing::HasSubstr("users.xml\" does not exist"))));
-}
-
-// The database switch does not change what a restore does, and the search server is never
-// started or stopped.
-TEST_F(RestoreTest, DatabaseSwitchChangesNothing) {
-  MakeInstallation("<SolrFolder>" + Install() + "/solr</SolrFolder>");
-  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
-  WriteScript(Install() + "/solr/bin/solr", "echo \"$@\" >> '" + (root_ / "solr-calls.txt") + "'\n");
-  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
-  WriteFile(Backup() + "/Database/Brimora/index.dat", "a saved search core");
-
-  const auto runOnce = [&](const std::vector<std::string>& extra) {
-    const std::size_t start = TraceLog().size();
-    const int exitCode = RunRestore(extra).exitCode;
-    return std::make_tuple(exitCode, TraceMessages(start), SiteState());
+// The run's errors hold each of `lines` (with "{I}" or "{B}"); then `more` checks.
+Step Errors(std::vector<std::string> lines, Step more = nullptr) {
+  return [=](RestoreTest& t) {
+    const std::vector<std::string> errors = t.ErrorMessages();
+    for (const std::string& line : lines) EXPECT_THAT(errors, Contains(t.Expand(line)));
+    if (more) more(t);
   };
-  const auto without = runOnce({});
-  const auto with = runOnce({"/includedb"});
-  EXPECT_EQ(std::get<0>(without), 0);
-  EXPECT_EQ(std::get<0>(with), 0);
-  EXPECT_EQ(std::get<1>(with), std::get<1>(without));
-  EXPECT_EQ(std::get<2>(with), std::get<2>(without));
-  EXPECT_FALSE(fs::exists(root_ / "solr-calls.txt"));
 }
+// The line of an item restored to `to` below the install path from `from` below the backup folder.
+std::string Item(const char* format, const std::string& to, const std::string& from, int error = ELOOP) {
+  return Format(format, "{I}" + to, "{B}" + from, error);
+}
+
+// The installation's own client fails every call for which `refused`, a shell condition on its
+// arguments (with "{I}"), holds.
+Step Refuse(const std::string& refused) {
+  return [=](RestoreTest& t) { t.OwnClient(t.Expand("if " + refused + "; then echo 'svn: E1: refused'; exit 1; fi")); };
+}
+
+// Another installation's working copy, reached through a link at `entry` of the backed-up one.
+Step OtherWorkingCopy(const std::string& entry) {
+  return [=](RestoreTest& t) {
+    const std::string url = "file://" + t.Root() + "/other-repository";
+    RunProgram({"svnadmin", "create", t.Root() + "/other-repository"});
+    RunProgram({"svn", "mkdir", "--quiet", "--message", "theirs", url + "/Documents"});
+    RunProgram({"svn", "checkout", "--quiet", url, t.Root() + "/other/FileStorage"});
+    Link("{B}/Repository/FileStorage" + entry, "{I}/../other/FileStorage" + entry)(t);
+  };
+}
+const Step kOtherUntouched =
+    Errors({Format(kRestoreClientRefused, kWc, std::strerror(ELOOP)), Format(kRestoreUpgradeFailed, kWc),
+            Format(kCheckinFolderFailed, kWc + "/Config")},
+           [](RestoreTest& t) {
+             EXPECT_THAT(RunProgram({"svn", "status", "--show-updates", t.Root() + "/other/FileStorage"}),
+                         ::testing::MatchesRegex("Status against revision: +1\n"));
+           });
+
+const Case kCases[] = {
+    // A link in the backup folder fails its item.
+    {"UsersFolder", Link("{B}/Settings/Users", "folder"),
+     Errors({Item(kRestoreFolderToFailed, "/Users", "/Settings/Users")})},
+    {"SettingsFile", Link("{B}/Settings/reports.xml", "file.txt"),
+     Errors({Item(kRestoreFileToFailed, "/Execute/reports.xml", "/Settings/reports.xml")})},
+    {"UtilizationFile", Link("{B}/Settings/utilization_h.txt", "file.txt"),
+     Errors({Item(kRestoreFileToFailed, "/Execute/utilization_h.txt", "/Settings/utilization_h.txt")})},
+    {"SettingsFolder", Link("{B}/Settings", "Settings"),
+     Errors({Item(kRestoreFileToFailed, "/Execute/reports.xml", "/Settings/reports.xml"),
+             Format(kRestoreFolderNotListed, "{B}/Settings", ELOOP)})},
+    {"SecurityFile", Link("{B}/Security/users.dat", "file.txt"),
+     Errors({Item(kRestoreFileFailed, "/Execute/users.dat", "/Security/users.dat")})},
+    {"NamesFile", Link("{B}/PMP/names.pmp", "file.txt"),
+     Errors({Item(kRestoreFileFailed, "/Repository/FileStorage/Config/names.pmp", "/PMP/names.pmp")})},
+    {"ImagesFolder", Link("{B}/PMP Images", "folder"), Errors({kRestoreImagesFailed})},
+    {"PartsDatabase", Link("{B}/PartsTracker/partsdb", "folder"), Errors({kRestorePartsDatabaseFailed})},
+    {"PartsChangeLogs", Link("{B}/PartsTracker/partsdb-changelogs", "folder"),
+     Errors({kRestorePartsChangeFilesFailed})},
+    {"PartsTrackerFile", Link("{B}/PartsTracker/PartDBConfig.xml", "file.txt"),
+     Errors({Format(kRestorePartsTrackerFileFailed, "{I}/Execute/PartDBConfig.xml")})},
+    {"PartsTrackerFolder", Link("{B}/PartsTracker", "PartsTracker"),
+     Errors({Format(kRestorePartsTrackerFileFailed, "{I}/Execute/PartDBConfig.xml")})},
+    {"RepositoryFolder", Link("{B}/Repository", "Repository"),
+     Errors({Format(kRestoreDataFilesNotCopied, "{B}/Repository", "{I}",
+                    "\"{B}/Repository\": " + std::string(std::strerror(ELOOP))),
+             kRestoreFileStorageFailed})},
+    // A link in the backed-up working copy is copied as a link; nothing goes through it.
+    {"ConfigFolderInTheWorkingCopy", Link("{B}/Repository/FileStorage/Config", "folder"),
+     Errors({Item(kRestoreFileToFailed, "/Repository/FileStorage/Config/units.dat", "/Settings/units.dat"),
+             Item(kRestoreFileFailed, "/Repository/FileStorage/Config/names.pmp", "/PMP/names.pmp"),
+             Format(kCheckinFolderFailed, kWc + "/Config")})},
+    // The client, which follows links, is never run through one to another working copy.
+    {"WorkingCopyLink", OtherWorkingCopy(""), kOtherUntouched},
+    {"AdministrativeFolderLink", OtherWorkingCopy("/.svn"), kOtherUntouched},
+
+    // Links in the installation: a folder the restore fills is refused with its item's line, a
+    // file it replaces is replaced, never written through; nothing goes through a link in place
+    // of the Execute folder (the tool then runs from another folder, so its logs stay inside).
+    {"LinksInTheInstallation",
+     [](RestoreTest& t) {
+       for (const char* entry : {"Repository", "Users", "partsdb"}) Link("{I}/" + std::string(entry), "folder")(t);
+       Link("{I}/Execute/users.xml", "file.txt")(t);
+     },
+     Errors({Item(kRestoreFolderToFailed, "/Users", "/Settings/Users"), kRestorePartsDatabaseFailed},
+            [](RestoreTest& t) { EXPECT_EQ(ReadFile(t.Execute() + "/users.xml"), "contents of users.xml"); })},
+    {"ExecuteFolder",
+     [](RestoreTest& t) {
+       fs::rename(t.Execute(), t.Outside() + "/Execute");
+       Link("{I}/Execute", "Execute")(t);
+       WriteFile(t.Backup() + "/PartsTracker/PartDBConfig.xml", "backed-up configuration");
+       fs::create_directory(t.runIn_ = t.Install() + "/Bin");
+     },
+     Errors({Item(kRestoreFolderToFailed, "/Execute", "/Settings")})},
+
+    // The client refuses the upgrade, the check-in of the "ReportTemplates" folder the working
+    // copy lacks, the first commit of the Config folder (the second area to restore a file into
+    // it checks it in again), or the commit of the names file.
+    {"UpgradeRefused", Refuse("[ \"$1\" = upgrade ]"), Errors({Format(kRestoreUpgradeFailed, kWc)})},
+    {"ReportTemplatesCheckInRefused", Refuse("[ \"$1\" = add ] && [ \"${last%/ReportTemplates}\" != \"$last\" ]"),
+     Errors({Format(kRestoreCheckinFolderFailed, kWc + "/ReportTemplates")})},
+    {"FirstConfigCommitRefused",
+     Refuse("[ \"$1\" = commit ] && [ \"${last%/Config}\" != \"$last\" ] && mkdir {I}/../refused 2>/dev/null"),
+     Errors({Format(kCheckinFolderFailed, kWc + "/Config")})},
+    {"NamesFileCommitRefused", Refuse("[ \"$1\" = commit ] && [ \"${last%/names.pmp}\" != \"$last\" ]"),
+     Errors({Format(kCheckinFileFailed, kWc + "/Config/names.pmp", "{B}/PMP/names.pmp")})},
+    // The client makes the working copy immutable right after it upgraded it.
+    {"ReportTemplatesFolderNotMade",
+     [](RestoreTest& t) {
+       if (std::system(("chattr +i '" + t.Root() + "' 2>/dev/null && chattr -i '" + t.Root() + "'").c_str()) != 0) {
+         GTEST_SKIP() << "this file system cannot make a folder immutable (chattr), or this account may not";
+       }
+       t.OwnClient("if [ \"$1\" = upgrade ]; then svn \"$@\" && chattr +i '" + t.WorkingCopy() + "'; exit; fi");
+       t.undo_.push_back([&t] { std::system(("chattr -i '" + t.WorkingCopy() + "'").c_str()); });
+     },
+     Errors({Format(kRestoreCreateFolderFailed, "ReportTemplates")})},
+
+    // Only "Settings" in the backup: the FileStorage area fails and keeps the working copy, whose
+    // missing Config folder is made for units.dat (its check-in updates names.pmp too); the
+    // other areas still run.
+    {"OnlySettings",
+     [](RestoreTest& t) {
+       for (const auto& entry : fs::directory_iterator(t.Backup())) {
+         if (entry.path().filename() != "Settings") fs::remove_all(entry.path());
+       }
+       fs::remove(t.Execute() + "/reports.xml");
+       fs::remove_all(t.WorkingCopy() + "/Config");
+       WriteFile(t.Backup() + "/Settings/units.dat", "backed-up units");
+     },
+     Errors({Format(kRestoreSourceFolderMissing, "{B}/Repository"), kRestoreFileStorageFailed},
+            [](RestoreTest& t) {
+              EXPECT_THAT(t.ChangesSince(t.before_),
+                          ElementsAre("+ Brimora/Execute/reports.xml", "+ Brimora/Repository/FileStorage/Config",
+                                      "+ Brimora/Repository/FileStorage/Config/names.pmp",
+                                      "+ Brimora/Repository/FileStorage/Config/units.dat",
+                                      "+ Brimora/Repository/FileStorage/ReportTemplates"));
+              EXPECT_EQ(ReadFile(t.WorkingCopy() + "/Config/units.dat"), "backed-up units");
+            })},
+    // A backup folder in the working copy, named through a link, would go with the
+    // installation's Repository folder: it is not restored from, and the other areas are.
+    {"BackupInTheWorkingCopy",
+     [](RestoreTest& t) {
+       fs::create_directories(t.WorkingCopy() + "/backups");
+       ASSERT_EQ(t.RunBackupInto(t.WorkingCopy() + "/backups/first").exitCode, 0);
+       fs::create_directory_symlink(t.WorkingCopy() + "/backups", t.from_ = t.Root() + "/backups");
+       t.from_ += "/first";
+       WriteFile(t.Execute() + "/users.xml", "damaged");
+     },
+     Errors({Format(kRestoreBackupInsideFileStorage, "{B}/Repository", "{I}/Repository"), kRestoreFileStorageFailed},
+            [](RestoreTest& t) {
+              EXPECT_THAT(t.ChangesSince(t.before_),
+                          ElementsAre("+ Brimora/Execute/ParameterManager/images/a.png", "~ Brimora/Execute/users.xml",
+                                      "+ Brimora/Repository/FileStorage/ReportTemplates",
+                                      "+ LornithData/Settings/partsdb-changelogs/c1.log"));
+            })},
+    // No images, Parts Tracker, names file or settings: each is skipped with a notice.
+    {"OptionalAreasMissing",
+     [](RestoreTest& t) {
+       for (const char* gone : {"PMP Images", "PartsTracker", "PMP/names.pmp", "Settings"}) {
+         fs::remove_all(t.Backup() + "/" + gone);
+       }
+     },
+     [](RestoreTest& t) {
+       EXPECT_THAT(t.ErrorMessages(), IsEmpty());
+       EXPECT_THAT(t.ChangesSince(t.before_), ElementsAre("+ Brimora/Repository/FileStorage/ReportTemplates"));
+       EXPECT_THAT(t.TraceMessages(),
+                   Contains(t.Expand("1 - " + Format(kRestoreSourceMissing, "Backup", "{B}/PMP/names.pmp"))));
+       EXPECT_THAT(t.BackupLogMessages(),
+                   Contains(t.Expand("Backup  - Source file \"{B}/PartsTracker/PartDBConfig.xml\" "
+                                     "does not exist. Skipping...\n")));
+     },
+     0},
+    // Backed-up entries that an account without special rights cannot read fail their items.
+    {"UnreadableEntries",
+     [](RestoreTest& t) {
+       if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
+       fs::permissions(t.Backup() + "/Security/users.xml", fs::perms::none);
+       fs::permissions(t.Backup() + "/Settings/Users/u1", fs::perms::none);
+       t.unprivileged_ = true;
+     },
+     Errors({Item(kRestoreFileFailed, "/Execute/users.xml", "/Security/users.xml", EACCES),
+             Item(kRestoreFolderToFailed, "/Users", "/Settings/Users", EACCES)})},
+    // A small file system mounted over the Repository folder fills up: no partial file stays.
+    {"FullDisk",
+     [](RestoreTest& t) {
+       WriteFile(t.Backup() + "/Repository/FileStorage/big.bin", std::string(3 << 20, 'x'));
+       const std::string repository = t.Install() + "/Repository";
+       if (geteuid() != 0 || mount("tmpfs", repository.c_str(), "tmpfs", 0, "size=2m") != 0) {
+         GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+       }
+       t.undo_.push_back([repository] { umount2(repository.c_str(), MNT_DETACH); });
+     },
+     Errors({Format(kRestoreDataFilesNotCopied, "{B}/Repository", "{I}", std::strerror(ENOSPC)),
+             kRestoreFileStorageFailed},
+            [](RestoreTest& t) { EXPECT_FALSE(fs::exists(t.WorkingCopy() + "/big.bin")); })},
+};
+
+TEST_P(RestoreTest, WritesItsLinesAndNeverReachesOutside) {
+  MakeInstallation();
+  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
+  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
+  for (const char* name : {"file.txt", "folder/secret.txt", "Settings/reports.xml", "Settings/BrimoraParams_X.xml",
+                           "Settings/units.dat", "Settings/utilization_h.txt", "Settings/Users/u9/secret.txt",
+                           "Repository/FileStorage/secret.txt", "PartsTracker/PartDBConfig.xml"}) {
+    WriteFile(Outside() + "/" + name, kOutside);
+  }
+  ASSERT_NO_FATAL_FAILURE(GetParam().prepare(*this));
+  if (IsSkipped()) return;
+  const State outside = test::Snapshot(Outside());
+  before_ = SiteState();
+  if (unprivileged_) test::GiveToUnprivileged(Root());
+  const std::vector<std::string> restore = {"--restore", "--installpath", Install(), "--backuppath", from_};
+  const test::ToolResult result =
+      unprivileged_ ? test::RunToolUnprivileged(runIn_, restore) : test::RunTool(runIn_, restore);
+  EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.output;
+  GetParam().check(*this);
+  EXPECT_EQ(test::Snapshot(Outside()), outside);
+  for (const auto& [path, contents] : SiteState()) {
+    EXPECT_TRUE(path.starts_with("outside/") || path.starts_with("backup/") ||
+                contents.find(kOutside) == std::string::npos)
+        << path << " was read from outside";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, RestoreTest, ::testing::ValuesIn(kCases), [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace brimora
