@@ -46,6 +46,9 @@ inline constexpr const char kRestoreAreaDamaged[] = "Restore - ERROR: \"%s\" in 
 inline constexpr const char kRestoreNoRoom[] =
     "Restore - ERROR: the backed-up \"%s\" needs %llu bytes, but only %llu bytes are free on the file system of "
     "\"%s\"; it is not restored.\n";
+inline constexpr const char kRestoreRepositoryMounted[] =
+    "Restore - ERROR: \"%s\" is a file system of its own, so a restored copy cannot take its place in one step; "
+    "it is not restored.\n";
 inline constexpr const char kRestoreStagingFailed[] =
     "Restore - ERROR: could not put \"%s\" in place of \"%s\": %s; the installation's folder is unchanged.\n";
 inline constexpr const char kRestoreOldNotRemoved[] = "Restore - ERROR: could not remove the replaced folder: %s.\n";

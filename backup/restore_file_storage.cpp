@@ -93,6 +93,14 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   std::string staging;
   int error = folder.Open(root, true);
   if (error == 0) error = backedUp.Open(source, false);
+  // A copy can take the folder's place in one step only on the same file system.
+  platform::FileInfo rootInfo;
+  platform::FileInfo current;
+  if (error == 0 && folder.Describe(&rootInfo) == 0 && folder.DescribeChild(layout::kFileStorage, &current) == 0 &&
+      current.id.device != rootInfo.id.device) {
+    WriteLog(0, messages::kRestoreRepositoryMounted, root + "/" + layout::kFileStorage);
+    return false;
+  }
   std::uint64_t needed = 0;
   std::uint64_t free = 0;
   if (error == 0 && !gate_.ListedBytes(layout::kFileStorage, &needed)) error = TreeBytes(backedUp, &needed);

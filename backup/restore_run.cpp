@@ -34,12 +34,13 @@ bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& use
   if (!gate_.Open(backup, force)) return false;
   SelectSvnClient(root);
   // An area runs only when what it reads was saved whole; each runs whatever the others answered.
+  const auto checked = [this](const BackupArea& from) { return gate_.AreaMayRun(from.name, from.folder, true); };
   bool ok = RestoreFileStorage(root, backup, userName);
-  ok = (gate_.AreaMayRun(kBackupAreas[0].name, kBackupAreas[0].folder, true) && RestoreSettings(root, backup, userName)) && ok;
-  ok = (gate_.AreaMayRun(kBackupAreas[2].name, kBackupAreas[2].folder, true) && RestoreParameterManager(root, backup, userName)) && ok;
-  ok = (gate_.AreaMayRun(kBackupAreas[3].name, kBackupAreas[3].folder, true) && RestoreParameterManagerImages(root, backup)) && ok;
-  ok = (gate_.AreaMayRun(kBackupAreas[4].name, kBackupAreas[4].folder, true) && RestoreSecurity(root, backup)) && ok;
-  ok = (gate_.AreaMayRun(kBackupAreas[5].name, kBackupAreas[5].folder, true) && RestorePartsTracker(root, backup)) && ok;
+  ok = (checked(kBackupAreas[0]) && RestoreSettings(root, backup, userName)) && ok;
+  ok = (checked(kBackupAreas[2]) && RestoreParameterManager(root, backup, userName)) && ok;
+  ok = (checked(kBackupAreas[3]) && RestoreParameterManagerImages(root, backup)) && ok;
+  ok = (checked(kBackupAreas[4]) && RestoreSecurity(root, backup)) && ok;
+  ok = (checked(kBackupAreas[5]) && RestorePartsTracker(root, backup)) && ok;
   return ok;
 }
 
