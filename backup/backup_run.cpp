@@ -1,6 +1,8 @@
 // The backup run: the backup folder, the order of the area steps, and the completion record and
 // manifest that prove what the run saved.
 
+#include <thread>
+
 #include "backup/backup.h"
 #include "backup/backup_manifest.h"
 #include "backup/backup_messages.h"
@@ -90,12 +92,17 @@ bool CBackup::FinishRecord(const platform::Folder& backupFolder, BackupRecord* r
   if (backupFolder.DescribeChild(LastComponent(repository), &info) == 0 && info.kind == platform::EntryKind::kFolder) {
     record->repositoryEntry = LastComponent(repository);
   }
+  // The copies are written to disk while the manifest reads them back from memory: the disk's
+  // time and the hashing's time overlap instead of adding up.
+  int dataFlushError = 0;
+  std::jthread dataFlush([&] { dataFlushError = backupFolder.SyncFileSystem(); });
   TopLevelCounts counts;
   std::string where;
   if (const int error = WriteManifest(backupFolder, &counts, &where); error != 0) {
     backupLog.Write(0, messages::kManifestNotWritten, folder, where, platform::ErrorText(error));
     ok = false;
   }
+  dataFlush.join();
   for (AreaRecord& area : record->areas) {
     for (const BackupArea& known : kBackupAreas) {
       if (area.name != known.name) continue;
@@ -108,7 +115,7 @@ bool CBackup::FinishRecord(const platform::Folder& backupFolder, BackupRecord* r
       area.bytes = count.bytes;
     }
   }
-  if (const int error = backupFolder.SyncFileSystem(); error != 0) {
+  if (const int error = dataFlushError != 0 ? dataFlushError : backupFolder.SyncFileSystem(); error != 0) {
     backupLog.Write(0, messages::kBackupNotFlushed, folder, error);
     ok = false;
   }
