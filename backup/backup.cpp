@@ -48,11 +48,11 @@ std::string CBackup::GetRepositoryFolder() const {
     std::string path;
     if (!url.empty() && FileUrlToPath(url, path)) return path;
   }
-  return installPath + "SubversionRepository";
+  return JoinPath(installPath, "SubversionRepository");
 }
 
 std::string CBackup::GetSolrFolder() const {
-  const std::string defaultFolder = installPath + "solr";
+  const std::string defaultFolder = JoinPath(installPath, "solr");
   const XmlDocument settings = LoadXmlDocument(GetSettingsFilePath(installPath, true));
   if (!settings) return defaultFolder;
   return ReadXmlString(settings, "//SolrFolder", defaultFolder);

@@ -14,10 +14,10 @@
 #include "backup/backup_log.h"
 #include "backup/restore_gate.h"
 #include "platform/files.h"
+#include "search/solr_instance.h"
 
 namespace brimora {
 
-class CSolrInstance;
 struct BackupRecord;
 
 class CBackup {
@@ -37,10 +37,9 @@ class CBackup {
   CBackup& operator=(const CBackup&) = delete;
 
   // The Subversion repository's folder: the local path of a file URL in "//RevisionControlURL"
-  // of the settings file, else installPath followed directly by "SubversionRepository".
+  // of the settings file, else "<installPath>/SubversionRepository".
   std::string GetRepositoryFolder() const;
-  // The search server's folder: "//SolrFolder" of the settings file, else installPath followed
-  // directly by "solr".
+  // The search server's folder: "//SolrFolder" of the settings file, else "<installPath>/solr".
   std::string GetSolrFolder() const;
 
   // The backup run: ensures the backup folder, then runs every area step in its fixed order,
@@ -50,10 +49,17 @@ class CBackup {
   // The area steps of the backup; each is given the backup folder B and logs its own start,
   // error and completion lines.
   bool BackupConfigurationFiles(const std::string& backupFolder);
-  // With the search server's folder present: stops the server, copies its five cores into
-  // "<B>/Database" and starts the server again, whatever the copies answered. Without it: a
-  // skip line and true. False when a core was not saved or the server did not start again.
+  // With the search server's folder present: grants the folder's owner (unless root) access to
+  // "<B>/Database", stops the server, and once its port refuses connections copies its five
+  // cores there and starts the server again, whatever the copies answered. A server that still
+  // answers after the stop is neither copied nor started. Without the folder: a skip line and
+  // false, as the database was asked for. False when a core was not saved or the server did
+  // not stop or start again.
   bool BackupSearchDatabase(const std::string& backupFolder);
+  // Gives the account that owns the search server's folder, unless root, full access to the
+  // Database folder (access and default list); a grant that fails is a level-0 line only.
+  void GrantServerAccount(const std::string& solrFolder, const std::string& databaseFolder,
+                          const std::string& backupFolder);
   // Saves one core of `server` into databaseFolder; false at once without a server.
   bool BackupCore(const std::string& databaseFolder, const std::string& coreName, CSolrInstance* server);
   bool BackupParameterManagerFiles(const std::string& backupFolder);
@@ -137,6 +143,9 @@ class CBackup {
   bool sslEnabled;                       // whether the server uses secure transport
   CBackupLog backupLog;
   std::string currentBackupFolder;       // set by each backup step before it logs anything
+  // How the database step waits for the search server to stop and to answer again; tests put
+  // a quick clock in place.
+  SolrStartTiming searchServerTiming = SolrStartTiming::System();
 
  private:
   // Ends a backup run: the manifest, everything on disk, then the record with the outcome `ok`.

@@ -10,7 +10,9 @@
 #include "common/settings_folder.h"
 #include "common/strings.h"
 #include "common/xml.h"
+#include "platform/acl.h"
 #include "platform/files.h"
+#include "platform/identity.h"
 #include "search/solr_core.h"
 #include "search/solr_instance.h"
 
@@ -19,9 +21,6 @@ namespace {
 
 constexpr int kDefaultSolrPort = 8983;
 constexpr int kShortestRestartWait = 30;
-// The service account of the Windows server; on Linux no such account exists, so the grant
-// fails and says so without failing the step.
-constexpr const char kDatabaseAccount[] = "Network Service";
 constexpr const char kSchedulerCore[] = "labscheduler";
 
 // Clears the available flag for its lifetime: the cores refuse their requests while the
@@ -60,30 +59,33 @@ bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {
     backupLog.Write(0, messages::kDatabaseFolderNotCreated, backupFolder, databaseFolder);
     return false;
   }
-  if (!GrantFolderAccess(ToAnsi(databaseFolder), kDatabaseAccount, "", kAccessAllRights, true)) {
-    backupLog.Write(0, messages::kDatabaseAccessNotGranted, backupFolder, kDatabaseAccount, databaseFolder);
-  }
 
   const std::string solrFolder = GetSolrFolder();
   if (PathIsMissing(solrFolder)) {
-    // No search server in this installation: nothing to save, and nothing to stop.
+    // The database was asked for and nothing of it can be saved: the run must not look whole.
     backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, solrFolder);
-    backupLog.Write(1, messages::kDatabaseComplete, backupFolder);
-    return true;
+    backupLog.Write(0, messages::kDatabaseFailed, backupFolder);
+    return false;
   }
+  GrantServerAccount(solrFolder, databaseFolder, backupFolder);
 
   CSolrInstance server;
+  server.timing = searchServerTiming;
   const int port = ReadSolrPort(GetSettingsFilePath(installPath, true));
+  // The wait comes from the settings file beside the installation.
+  const int timeout = ReadSolrTimeoutSeconds(settingsFolder + "/" + kSettingsFileName);
   bool ok = false;
   bool restarted = false;
   {
     server.SetLocation(solrFolder, port);
     ServerUnavailable stopped;
-    // Whether it was running or not, it is not running now; what the script says changes
-    // nothing about the copies.
-    std::string output;
-    int exitCode = -1;
-    server.RunSolrCommand("stop", output, exitCode);
+    if (!server.Stop(timeout)) {
+      // Copies of a running server's cores are not a backup, and a second server must not be
+      // started beside the one that still runs.
+      backupLog.Write(0, messages::kSearchServerNotStopped, backupFolder, solrFolder, port);
+      backupLog.Write(0, messages::kDatabaseFailed, backupFolder);
+      return false;
+    }
 
     currentBackupFolder = databaseFolder;
     ok = CSolrCore(server, mainCore, 0).BackupDatabase(databaseFolder);
@@ -92,9 +94,7 @@ bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {
       ok = BackupCore(databaseFolder, core, &server);
     }
 
-    // The server goes back into service whatever the copies answered. The wait comes from the
-    // settings file beside the installation.
-    const int timeout = ReadSolrTimeoutSeconds(settingsFolder + "/" + kSettingsFileName);
+    // The server goes back into service whatever the copies answered.
     std::string version;
     restarted = server.Start(solrFolder, port, version, timeout);
   }
@@ -109,6 +109,17 @@ bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {
     backupLog.Write(0, messages::kDatabaseFailed, backupFolder);
   }
   return ok && restarted;
+}
+
+void CBackup::GrantServerAccount(const std::string& solrFolder, const std::string& databaseFolder,
+                                 const std::string& backupFolder) {
+  // The search server runs as the account that owns its folder; root needs no grant.
+  platform::FileInfo info;
+  if (platform::GetFileInfo(solrFolder, true, &info) != 0 || info.owner == 0) return;
+  if (platform::GrantUserAccess(databaseFolder, info.owner, true, true) == 0) return;
+  std::string account;
+  if (!platform::AccountName(info.owner, account)) account = std::to_string(info.owner);
+  backupLog.Write(0, messages::kDatabaseAccessNotGranted, backupFolder, account, databaseFolder);
 }
 
 bool CBackup::BackupCore(const std::string& databaseFolder, const std::string& coreName,

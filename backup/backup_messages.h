@@ -91,6 +91,9 @@ inline constexpr const char kDatabaseFolderNotCreated[] =
     "Backup %s - ERROR: could not create Database backup folder \"%s\".\n";
 inline constexpr const char kDatabaseAccessNotGranted[] =
     "Backup %s - ERROR: could not add access rights for user: %s to the Database backup folder \"%s\".\n";
+inline constexpr const char kSearchServerNotStopped[] =
+    "Backup %s - ERROR: the search server in \"%s\" still takes connections on port %d after its stop "
+    "command; no core was copied.\n";
 inline constexpr const char kSearchServerNotRestarted[] =
     "Backup %s - ERROR: the search server in \"%s\" did not start again on port %d; see the trace log.\n";
 inline constexpr const char kDatabaseComplete[] = "Backup %s - Brimora Database Backup complete.\n";

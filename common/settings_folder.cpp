@@ -154,6 +154,12 @@ std::string GetSettingsFolder(const std::string& installPath) {
   std::string value;
   ReadProfileString("", kSettingsFolderKey, kDefaultSettingsFolder, value,
                     kSettingsFolderBufferSize, iniPath);
+  // An empty folder would put the settings file at "/Brimora.xml" and the restore's settings
+  // files into "/".
+  if (value.empty()) {
+    WriteLog(1, kSettingsFolderEmpty, iniPath);
+    value = kDefaultSettingsFolder;
+  }
   if (value.rfind("..", 0) == 0) return installPath + kPathSeparator + value;
   return value;
 }

@@ -35,6 +35,9 @@ inline constexpr const char kProfileOpenFailed[] =
 // The key of config.ini that names the settings folder, and its default.
 inline constexpr const char* kSettingsFolderKey = "BrimoraSettingsFolder";
 inline constexpr const char* kDefaultSettingsFolder = "../LornithData/Settings";
+// Level 1 ("%s": the INI path): the key is there with an empty value.
+inline constexpr const char kSettingsFolderEmpty[] =
+    "INFO: GetSettingsFolder - BrimoraSettingsFolder in \"%s\" is empty; the default folder is used.\n";
 
 // Reads the value of `key` from the INI file `iniPath` into `out`.
 //
@@ -70,7 +73,8 @@ bool FindProfileValue(std::FILE* file, std::string_view section, std::string_vie
 // The settings folder of the installation at `installPath`: the value of BrimoraSettingsFolder
 // in installPath + "/config.ini" (default "../LornithData/Settings"). A value beginning with
 // ".." is appended to the install path ("<install>/../LornithData/Settings"); any other value
-// is returned unchanged.
+// is returned unchanged. An empty value counts as missing (the default) and writes
+// kSettingsFolderEmpty.
 std::string GetSettingsFolder(const std::string& installPath);
 
 // The settings file's name, in the settings folder or directly in the install path.

@@ -11,6 +11,10 @@ namespace brimora::platform {
 // The kernel's id of the calling thread; never 0, so 0 can stand for "no thread".
 std::uint32_t CurrentThreadId();
 
+// Sets `name` to the account name of the user `id`. Returns false, leaving `name` unchanged,
+// when that id has no account name.
+bool AccountName(std::uint32_t id, std::string& name);
+
 // Sets `name` to the account name of the effective user id. Returns false, leaving `name`
 // unchanged, when that id has no account name.
 bool ProcessUserName(std::string& name);

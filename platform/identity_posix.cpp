@@ -12,8 +12,10 @@ std::uint32_t CurrentThreadId() {
   return static_cast<std::uint32_t>(gettid());
 }
 
-bool ProcessUserName(std::string& name) {
-  const uid_t uid = geteuid();
+bool ProcessUserName(std::string& name) { return AccountName(geteuid(), name); }
+
+bool AccountName(std::uint32_t id, std::string& name) {
+  const auto uid = static_cast<uid_t>(id);
   long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(hint > 0 ? static_cast<std::size_t>(hint) : 1024u);
   for (;;) {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "common/strings.h"
@@ -68,12 +69,34 @@ int CURLComm::Init() {
   curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 50L);
   curl_easy_setopt(handle_, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(handle_, CURLOPT_NOPROXY, kNoProxyHosts);
+  SetTimeLimit(kRequestLimitMs);
   return 0;
+}
+
+void CURLComm::SetTimeLimit(std::uint32_t milliseconds) {
+  if (handle_ == nullptr) return;
+  // Zero would mean no limit at all to the library.
+  const long total = std::max<long>(milliseconds, 1);
+  curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, total);
+  curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(total, kConnectLimitMs));
+}
+
+void CURLComm::ReportTooLarge(const std::string& url) {
+  if (!tooLarge_) return;
+  tooLarge_ = false;
+  WriteLog(0, kCurlReplyTooLarge, url, static_cast<int>(kMaxReplyBytes >> 20));
 }
 
 std::size_t CURLComm::Collect(char* data, std::size_t size, std::size_t count, void* self) {
   const std::size_t bytes = size * count;
-  static_cast<CURLComm*>(self)->body_.append(data, bytes);
+  CURLComm& comm = *static_cast<CURLComm*>(self);
+  // Taking fewer bytes than delivered ends the transfer: a reply of any size cannot fill memory.
+  if (bytes > kMaxReplyBytes - comm.body_.size()) {
+    comm.tooLarge_ = true;
+    std::string().swap(comm.body_);
+    return 0;
+  }
+  comm.body_.append(data, bytes);
   return bytes;
 }
 
@@ -102,6 +125,7 @@ int CURLComm::Get(const std::string& url, std::string& response) {
   body_.clear();
   const CURLcode rc = curl_easy_perform(handle_);
   if (rc != CURLE_OK) {
+    ReportTooLarge(address);
     WriteLog(8, kCurlGetFailed, static_cast<int>(rc));
     status_ = 0;
     return static_cast<int>(rc);
@@ -141,6 +165,7 @@ int CURLComm::Post(const std::string& url, const char* body, std::size_t length,
   curl_slist_free_all(headers);
   ReleaseGetHeaders();
   if (rc != CURLE_OK) {
+    ReportTooLarge(url);
     status_ = 0;
     return -2;
   }

@@ -10,6 +10,7 @@
 // Thread safety: objects are independent of each other; one object is used by one thread.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,14 @@ inline constexpr const char kCurlInitFailed[] =
 // Level 8: dropped under the default level mask.
 inline constexpr const char kCurlGetFailed[] =
     "ERROR: CURLComm::Get() - curl_easy_perform returned %d";
+inline constexpr const char kCurlReplyTooLarge[] =
+    "ERROR: CURLComm - The reply to '%s' is larger than %d MiB; the request failed.";
+
+// The largest reply body a request takes; a longer one fails the request.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{64} << 20;
+// How long a request may take to connect, and in all, unless SetTimeLimit says less.
+inline constexpr std::uint32_t kConnectLimitMs = 10'000;
+inline constexpr std::uint32_t kRequestLimitMs = 600'000;
 
 // Decodes a response body: a UTF-8 byte-order mark is skipped when more bytes follow it, the
 // rest is read as UTF-8 up to its first zero byte. A body that is not well-formed UTF-8, and an
@@ -44,13 +53,20 @@ class CURLComm {
   CURLComm& operator=(const CURLComm&) = delete;
 
   // Makes the transfer handle with its standing options (redirects followed up to 50 times,
-  // certificates not verified, TCP keep-alive, no proxy for the loopback host, no time-outs).
-  // Resets the status. 0, also when a handle exists already; -1 when none can be made.
+  // certificates not verified, TCP keep-alive, no proxy for the loopback host, the time limits
+  // kConnectLimitMs and kRequestLimitMs). Resets the status. 0, also when a handle exists
+  // already; -1 when none can be made.
   virtual int Init();
+
+  // Limits every later request of this object to `milliseconds` in all (at least 1), and its
+  // connect to the shorter of that and kConnectLimitMs. A request that runs out fails like one
+  // that got no answer. Needs a handle; does nothing without one.
+  void SetTimeLimit(std::uint32_t milliseconds);
 
   // GET of `url`. 0 when an HTTP response came, whatever its status (see Status()); the body
   // is then decoded into `response`. -1 without a handle; otherwise libcurl's result code of
-  // the failed transfer (status 0, `response` untouched).
+  // the failed transfer (status 0, `response` untouched). A reply body beyond kMaxReplyBytes
+  // fails the transfer (CURLE_WRITE_ERROR) with a level-0 line; so does it for Post.
   int Get(const std::string& url, std::string& response);
 
   // POST of `length` bytes at `body` with the header line `contentType` (for example
@@ -81,8 +97,12 @@ class CURLComm {
   static std::size_t Collect(char* data, std::size_t size, std::size_t count, void* self);
   void ReleaseGetHeaders();
 
+  // Writes the line of a reply that was too large and forgets the flag.
+  void ReportTooLarge(const std::string& url);
+
   void* handle_ = nullptr;  // CURL*
   std::string body_;
+  bool tooLarge_ = false;  // the last transfer was ended for a reply beyond kMaxReplyBytes
   long status_ = 0;
   // The header list that Get set on the handle; the handle uses it until it is replaced.
   curl_slist* getHeaders_ = nullptr;

@@ -1,5 +1,8 @@
 #include "search/solr_instance.h"
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -18,6 +21,7 @@ namespace {
 
 constexpr std::uint32_t kScriptLimitSeconds = 600;
 constexpr std::uint32_t kPollPauseMs = 1000;
+constexpr std::uint32_t kStopPollPauseMs = 250;
 constexpr const char kPingUrl[] = "http://localhost:%d/solr";
 constexpr const char kSystemInfoUrl[] = "http://localhost:%d/solr/admin/info/system?wt=xml";
 constexpr const char kVersionPath[] = "//str[@name='solr-spec-version']";
@@ -45,7 +49,7 @@ SolrVersionReply ReadSolrVersion(std::string_view reply, std::string& version) {
 
 SolrStartTiming SolrStartTiming::System() {
   SolrStartTiming timing;
-  timing.nowSeconds = [] { return static_cast<std::int64_t>(platform::MonotonicMilliseconds() / 1000); };
+  timing.nowMilliseconds = [] { return static_cast<std::int64_t>(platform::MonotonicMilliseconds()); };
   timing.sleep = [](std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   };
@@ -68,6 +72,34 @@ bool CSolrInstance::RunSolrCommand(const std::string& command, std::string& outp
   output = std::move(result.output);
   if (result.exitCode) exitCode = *result.exitCode;
   return result.completed;
+}
+
+bool CSolrInstance::Stop(int timeoutSeconds) {
+  std::string output;
+  int exitCode = -1;
+  RunSolrCommand("stop", output, exitCode);
+  WriteLog(1, kSolrStopExitCode, exitCode, output);
+
+  // The script's answer proves nothing: only a port that refuses connections shows that no
+  // server is left to write into the cores. A process that takes the connection and never
+  // answers counts as running.
+  CURLComm comm;
+  if (const int rc = comm.Init(); rc != 0) {
+    WriteLog(0, kSolrInitFailed, rc);
+    return false;
+  }
+  const std::int64_t deadline = timing.nowMilliseconds() + std::int64_t{timeoutSeconds} * 1000;
+  const std::string pingUrl = Format(kPingUrl, port);
+  for (;;) {
+    const std::int64_t left = deadline - timing.nowMilliseconds();
+    comm.SetTimeLimit(static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 1, kRequestLimitMs)));
+    std::string response;
+    if (comm.Get(pingUrl, response) == CURLE_COULDNT_CONNECT) return true;
+    if (deadline < timing.nowMilliseconds()) break;
+    timing.sleep(kStopPollPauseMs);
+  }
+  WriteLog(0, kSolrStillRunning, port, timeoutSeconds);
+  return false;
 }
 
 bool CSolrInstance::Start(const std::string& newFolder, int newPort, std::string& version,
@@ -99,14 +131,22 @@ bool CSolrInstance::Start(const std::string& newFolder, int newPort, std::string
   }
 
   WriteLog(0, kSolrWaiting, timeoutSeconds);
-  const std::int64_t deadline = timing.nowSeconds() + timeoutSeconds;
+  const std::int64_t deadline = timing.nowMilliseconds() + std::int64_t{timeoutSeconds} * 1000;
+  // No request outlasts the wait: a process that takes the connection and never answers
+  // must not hold the run for longer than the time-out.
+  const auto limitTo = [&](std::int64_t shortest) {
+    const std::int64_t left = deadline - timing.nowMilliseconds();
+    comm.SetTimeLimit(static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, shortest, kRequestLimitMs)));
+  };
   const std::string pingUrl = Format(kPingUrl, port);
   std::string response;
   // Any HTTP answer, a 404 included, shows that the server is up.
+  limitTo(1);
   int rc = comm.Get(pingUrl, response);
   while (rc != 0) {
-    if (timing.nowSeconds() > deadline) break;
+    if (timing.nowMilliseconds() > deadline) break;
     timing.sleep(kPollPauseMs);
+    limitTo(1);
     rc = comm.Get(pingUrl, response);
   }
   if (rc != 0) {
@@ -117,6 +157,7 @@ bool CSolrInstance::Start(const std::string& newFolder, int newPort, std::string
 
   const std::string infoUrl = Format(kSystemInfoUrl, port);
   std::string reply;
+  limitTo(kPollPauseMs);
   if (comm.Get(infoUrl, reply) != 0) {
     WriteLog(0, kSolrRequestFailed, infoUrl, reply);
     return false;

@@ -38,6 +38,11 @@ inline constexpr const char kSolrReplyNotXml[] =
     "ERROR: CSolrInstance::Start() - The reply to %s is not an XML document: %s.";
 inline constexpr const char kSolrNoVersion[] =
     "ERROR: CSolrInstance::Start() - Failed to parse solr version from response %s.";
+// Level 1: "nothing to stop" is normal for a server that was down; the port decides.
+inline constexpr const char kSolrStopExitCode[] =
+    "INFO: CSolrInstance::Stop() - The stop command ended with exit code %d: %s";
+inline constexpr const char kSolrStillRunning[] =
+    "ERROR: CSolrInstance::Stop() - Port %d still takes connections %d seconds after the stop command.";
 
 // The process-wide "search server available" flag, true at start. The database backup clears
 // it while it has the server stopped; the core requests refuse at once while it is clear.
@@ -58,11 +63,11 @@ enum class SolrVersionReply {
 // unless the answer is kVersion).
 SolrVersionReply ReadSolrVersion(std::string_view reply, std::string& version);
 
-// How Start waits: its clock, its pause between polls and the limit for the start command.
-// Tests put quick ones in place.
+// How Start and Stop wait: their clock, their pause between polls and the limit for the start
+// command. Tests put quick ones in place.
 struct SolrStartTiming {
-  // Whole seconds of a clock that never goes backwards.
-  std::function<std::int64_t()> nowSeconds;
+  // Milliseconds of a clock that never goes backwards.
+  std::function<std::int64_t()> nowMilliseconds;
   std::function<void(std::uint32_t milliseconds)> sleep;
   // A start command still running after this many seconds is ended, and the start fails.
   std::uint32_t startLimitSeconds = 600;
@@ -85,12 +90,20 @@ class CSolrInstance {
   // it ended by itself and is left alone otherwise. True when the script ran to its end.
   bool RunSolrCommand(const std::string& command, std::string& output, int& exitCode);
 
+  // Runs the stop command (its exit code and output go to the trace log at level 1), then
+  // polls the port every 250 ms until it refuses connections or `timeoutSeconds` have passed.
+  // True once it refuses; false, with a level-0 line, while anything still answers or accepts
+  // connections there.
+  bool Stop(int timeoutSeconds);
+
   // Stores folder and port, stops the server, runs the start command (ended, and the start
   // failed, after timing.startLimitSeconds), then polls "http://localhost:<port>/solr" once a
   // second until any HTTP answer comes or `timeoutSeconds` have passed, and reads the
   // version from the system information into `version` (left alone when the reply names
-  // none). True when the server came up and its system information could be read. A failed
-  // start command leaves the port at -1. Every failure writes one level-0 trace-log line.
+  // none). No request runs past the end of the wait, except that the system information
+  // always gets at least a second. True when the server came up and its system information
+  // could be read. A failed start command leaves the port at -1. Every failure writes one
+  // level-0 trace-log line.
   bool Start(const std::string& folder, int port, std::string& version, int timeoutSeconds);
 
   std::string folder;  // absolute

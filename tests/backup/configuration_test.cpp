@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "backup/backup.h"
+#include "common/format.h"
+#include "common/settings_folder.h"
 #include "common/log_folder_fixture.h"
 
 namespace brimora {
@@ -23,8 +25,9 @@ struct ConfigurationTest : test::LogFolderTest {
 };
 
 // The values come from the first matching element in document order, wherever it stands; missing
-// or blank settings give the defaults.
+// or blank settings give the defaults, and so does an empty settings folder in config.ini.
 TEST_F(ConfigurationTest, ValuesOfTheSettingsFileFoundInTheSettingsFolderElseInTheInstallPath) {
+  test::WriteFile(install_ + "/config.ini", "BrimoraSettingsFolder=\n");
   const std::string parts = install_ + "/partsdb";
   const struct { std::string xml, partsDatabase, certificate, key; bool ssl; } cases[] = {
       {"<S/>", parts, "", "", false},
@@ -45,9 +48,12 @@ TEST_F(ConfigurationTest, ValuesOfTheSettingsFileFoundInTheSettingsFolderElseInT
     EXPECT_EQ(backup->sslEnabled, c.ssl) << c.xml;
     EXPECT_EQ(backup->backupPath + "|" + backup->installPath, "/backups/b1|" + install_);
     EXPECT_EQ(backup->settingsFolder, install_ + "/../LornithData/Settings");
+    EXPECT_EQ(backup->GetSolrFolder() + "|" + backup->GetRepositoryFolder(),
+              install_ + "/solr|" + install_ + "/SubversionRepository");
     EXPECT_TRUE(backup->backupLog.WriteText(1, "opened"));
   }
   EXPECT_NE(test::ReadFile(install_ + "/Logs/BackupLog.log").find("\topened\n"), std::string::npos);
+  EXPECT_NE(TraceText().find(Format(kSettingsFolderEmpty, install_ + "/config.ini")), std::string::npos);
 
   // Without a settings file in the settings folder, the one in the install path is read; config.ini
   // moves the settings file, but not the settings folder field.

@@ -21,7 +21,8 @@ using ::testing::HasSubstr;
 using test::ReadFile;
 
 // The five cores are saved byte for byte as they lie with the server stopped (a running server
-// holds an index lock in each), and the server runs again afterwards.
+// holds an index lock in each), and the server runs again afterwards. Without "SolrFolder" the
+// server is the install path's "solr" folder; a server folder that is not there fails the run.
 TEST(SearchBackupTest, TheSampleInstallationsCoresAreSavedWithTheServerStopped) {
   test::TempFolder root;
   const std::string install = root / "sample/Brimora", backup = root / "backup";
@@ -32,6 +33,10 @@ TEST(SearchBackupTest, TheSampleInstallationsCoresAreSavedWithTheServerStopped) 
   const auto control = [&](const char* command) {
     return std::system(Format("'%s/solr/bin/solr' %s -p %d >/dev/null 2>&1", install, command, port).c_str());
   };
+  const std::string settings = root / "sample/LornithData/Settings/Brimora.xml", xml = ReadFile(settings);
+  const std::size_t from = xml.find("  <SolrFolder>"), to = xml.find("\n", from) + 1;
+  ASSERT_NE(from, std::string::npos);
+  test::WriteFile(settings, xml.substr(0, from) + xml.substr(to));
   ASSERT_EQ(control("start"), 0);
   const std::shared_ptr<void> stopAtEnd(nullptr, [&](void*) { control("stop"); });  // whatever happens below
 
@@ -45,6 +50,16 @@ TEST(SearchBackupTest, TheSampleInstallationsCoresAreSavedWithTheServerStopped) 
   }
   EXPECT_THAT(ReadFile(install + "/Logs/BackupLog.log"), HasSubstr(Format(messages::kDatabaseComplete, backup)));
   EXPECT_THAT(ReadFile(install + "/Logs/BrimoraUpgradeLog.txt"), HasSubstr(Format(kSolrWaiting, 120)));
+
+  const std::string missing = root / "no server";
+  test::WriteFile(settings, xml.substr(0, from) + "  <SolrFolder>" + missing + "</SolrFolder>\n" + xml.substr(to));
+  const test::ToolResult without =
+      test::RunTool(install + "/Execute", {"--installpath", install, "--backuppath", root / "backup2", "/includedb"});
+  EXPECT_EQ(without.exitCode, 2);
+  const std::string log = ReadFile(install + "/Logs/BackupLog.log");
+  const std::size_t skipped = log.find(Format(messages::kSourceFolderMissing, root / "backup2", missing));
+  EXPECT_NE(skipped, std::string::npos) << log;
+  EXPECT_NE(log.find(Format(messages::kDatabaseFailed, root / "backup2"), skipped), std::string::npos) << log;
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ TEST_F(BackupTest, EveryEntryLandsWhereTheLayoutSays) {
 }
 
 // Without secure transport the certificate names are empty, and without a repository URL the
-// repository is looked for right beside the install path: missing sources are skipped. A
+// repository is looked for in the install path: missing sources are skipped. A
 // repository on a network share is not copied.
 TEST(BackupOfAnIncompleteInstallation, MissingOptionalSourcesAreSkippedWithoutFailure) {
   for (const char* url : {"", "file://server/share/repo"}) {
@@ -100,9 +100,10 @@ TEST(BackupOfAnIncompleteInstallation, MissingOptionalSourcesAreSkippedWithoutFa
     site.MakeInstallation(std::string("<RevisionControlURL>") + url + "</RevisionControlURL>", /*ssl=*/false);
     fs::remove(site.Execute() + "/units.dat");
     fs::remove_all(site.Install() + "/Users");
+    fs::remove_all(site.Install() + "/SubversionRepository");
     const test::ToolResult result = site.RunBackup();
     ASSERT_EQ(result.exitCode, 0) << result.output << site.BackupLog();
-    const std::string b = site.Backup(), repository = site.Install() + "SubversionRepository";
+    const std::string b = site.Backup(), repository = site.Install() + "/SubversionRepository";
     const std::string skipped = *url ? Format(kSubversionOnShare, b) : Format(kSourceFolderMissing, b, repository);
     EXPECT_THAT(site.BackupLogMessages(),
                 ::testing::IsSupersetOf({Format(kSourceFileMissing, b, site.Execute() + "/units.dat"),

@@ -52,7 +52,7 @@ TEST(CURLCommTest, AnyHttpAnswerIsAResponseAndItsBodyIsDecoded) {
 }
 
 // A failed transfer has no status and leaves a Get's reply alone; nothing is sent without a
-// handle, nor posted without an address.
+// handle, nor posted without an address. A reply beyond the cap fails the request with a line.
 TEST(CURLCommTest, FailedRequestsHaveNoResponse) {
   const std::string url = Format("http://localhost:%d/solr", test::FreePort());
   CURLComm comm;
@@ -66,6 +66,16 @@ TEST(CURLCommTest, FailedRequestsHaveNoResponse) {
   EXPECT_EQ(comm.PostText(url, "[]", "Content-type: application/json", response), -2);
   EXPECT_EQ(response + std::to_string(comm.Status()), "0");
   EXPECT_EQ(comm.PostText("", "x", "Content-type: text/plain", response), -1);
+
+  CHttpTestServer large({{200, std::string(kMaxReplyBytes + 1, 'x')}});
+  const std::string largeUrl = Format("http://localhost:%d/solr", large.Port());
+  ::testing::internal::CaptureStderr();  // the trace log is not open: its lines go there
+  EXPECT_EQ(comm.Get(largeUrl, response), CURLE_WRITE_ERROR);
+  EXPECT_EQ(comm.PostText(largeUrl, "[]", "Content-type: application/json", response), -2);
+  const std::string lines = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::to_string(response.size()) + " " + std::to_string(comm.Status()), "0 0");
+  const std::string line = Format(kCurlReplyTooLarge, largeUrl, 64);
+  EXPECT_NE(lines.find(line, lines.find(line) + 1), std::string::npos) << "a line for each: " << lines;
 }
 
 // A Get on the object that posted before is a plain GET again, without the post's body or header.

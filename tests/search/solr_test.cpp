@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -32,7 +34,7 @@ using test::WriteFile;
 
 // A temporary folder with "Execute" as the working folder and the trace log in its "Logs", and a
 // server object for "../solr home" whose clock moves a second with a pause of a second (any
-// other pause ends every wait at once).
+// other pause ends every wait at once) and stands still while a request runs.
 class SolrInstanceTest : public ::testing::Test {
  protected:
   SolrInstanceTest() {
@@ -40,8 +42,8 @@ class SolrInstanceTest : public ::testing::Test {
     fs::current_path(dir_ / "Execute");
     InitTraceLog("SolrTest", false);
     server_.SetLocation("../solr home", 8983);
-    server_.timing.nowSeconds = [this] { return now_; };
-    server_.timing.sleep = [this](std::uint32_t milliseconds) { now_ += milliseconds == 1000 ? 1 : 1000; };
+    server_.timing.nowMilliseconds = [this] { return now_; };
+    server_.timing.sleep = [this](std::uint32_t milliseconds) { now_ += milliseconds == 1000 ? 1000 : 1000000; };
     server_.timing.startLimitSeconds = 7;
   }
   ~SolrInstanceTest() override {
@@ -64,7 +66,7 @@ class SolrInstanceTest : public ::testing::Test {
   test::CFakeCommandRunner fake_;
   CScopedCommandRunner use_{fake_};
   CSolrInstance server_;
-  std::int64_t now_ = 1000;
+  std::int64_t now_ = 1000000;
 };
 
 // A script ended at its limit has not run to its end and has no exit code.
@@ -77,7 +79,9 @@ TEST_F(SolrInstanceTest, AScriptEndedAtItsLimitHasNoExitCode) {
 }
 
 // Any answer shows that the server is up, a 404 included; it has started when its system
-// information can be read, with a version or without one.
+// information can be read, with a version or without one. A server that takes the connection
+// and never answers holds no request past the end of the wait (the system information gets at
+// least a second).
 TEST_F(SolrInstanceTest, StartWaitsForAnAnswerAndReadsTheSystemInformation) {
   const std::string other = "<response><str name=\"other\">1</str></response>";
   const struct {
@@ -91,16 +95,21 @@ TEST_F(SolrInstanceTest, StartWaitsForAnAnswerAndReadsTheSystemInformation) {
       {200, {200, other}, true, "unchanged", kSolrNoVersion},
       {200, {200, "<html>oops"}, false, "unchanged", kSolrReplyNotXml},
       {200, {0}, false, "unchanged", kSolrRequestFailed},
+      {200, {-1}, false, "unchanged", kSolrRequestFailed},
+      {-1, {-1}, false, "unchanged", kSolrTimedOut},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     CHttpTestServer http({{c.pingStatus, "page"}, c.info});
     fake_ = {};
     std::string version = "unchanged";
-    EXPECT_EQ(server_.Start("../solr home", http.Port(), version, 30), c.started);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(server_.Start("../solr home", http.Port(), version, 1), c.started);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
     EXPECT_EQ(version, c.version);
     const std::string url = Format("http://localhost:%d/solr/admin/info/system?wt=xml", http.Port());
-    EXPECT_THAT(TraceLog(), HasSubstr(c.line == kSolrNoVersion ? Format(c.line, other) : Format(c.line, url, c.info.body)));
+    EXPECT_THAT(TraceLog(), HasSubstr(c.line == kSolrNoVersion ? Format(c.line, other)
+                                      : c.line == kSolrTimedOut ? Format(c.line, 1) : Format(c.line, url, c.info.body)));
     EXPECT_THAT(fake_.CommandLines(), ElementsAre(Line("stop", http.Port()), Line("start", http.Port())));
     const CommandOptions& stop = fake_.Commands()[0].options;
     const CommandOptions& start = fake_.Commands()[1].options;  // no capture: the server keeps it open
@@ -118,7 +127,7 @@ TEST_F(SolrInstanceTest, AStartScriptThatFailsLeavesThePortAtMinusOne) {
     std::string version;
     EXPECT_FALSE(server_.Start("../solr home", port, version, 30));
     EXPECT_EQ(server_.port, -1);
-    EXPECT_EQ(now_, 1000) << "no server is waited for";
+    EXPECT_EQ(now_, 1000000) << "no server is waited for";
     EXPECT_THAT(TraceLog(), HasSubstr(Format(kSolrStartFailed, port, "stopped", exitCode)));
   }
 }
@@ -127,8 +136,30 @@ TEST_F(SolrInstanceTest, AStartScriptThatFailsLeavesThePortAtMinusOne) {
 TEST_F(SolrInstanceTest, AServerThatNeverAnswersTimesOut) {
   std::string version;
   EXPECT_FALSE(server_.Start("../solr home", test::FreePort(), version, 30));
-  EXPECT_EQ(now_, 1031);
+  EXPECT_EQ(now_, 1031000);
   EXPECT_THAT(TraceLog(), HasSubstr(Format(kSolrTimedOut, 30)));
+}
+
+// A stop counts once the port refuses connections; a server that answers, or takes the
+// connection and never answers, still runs when the wait is over. The script's exit code and
+// output are logged either way.
+TEST_F(SolrInstanceTest, StopWaitsUntilThePortRefusesConnections) {
+  const struct { bool running; HttpReply reply; } cases[] = {{false, {}}, {true, {404}}, {true, {-1}}};
+  for (const auto& c : cases) {
+    std::unique_ptr<CHttpTestServer> http;
+    if (c.running) http = std::make_unique<CHttpTestServer>(std::vector<HttpReply>{c.reply});
+    const int port = c.running ? http->Port() : test::FreePort();
+    server_.SetLocation("../solr home", port);
+    fake_ = {};
+    fake_.AnswerExit(c.running ? 0 : 1, "no server");
+    now_ = 1000000;
+    EXPECT_EQ(server_.Stop(1), !c.running) << c.reply.status;
+    EXPECT_EQ(now_, c.running ? 2000000 : 1000000) << "waited only while the port takes connections";
+    EXPECT_THAT(fake_.CommandLines(), ElementsAre(Line("stop", port)));
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr(Format(kSolrStopExitCode, c.running ? 0 : 1, "no server")));
+    EXPECT_EQ(log.find(Format(kSolrStillRunning, port, 1)) != std::string::npos, c.running);
+  }
 }
 
 std::string Page(const std::string& documents) { return "{\"response\":{\"docs\":" + documents + "}}"; }

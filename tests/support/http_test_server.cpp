@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 namespace brimora::test {
 
-CHttpTestServer::CHttpTestServer(std::vector<HttpReply> replies) : replies_(std::move(replies)) {
+CHttpTestServer::CHttpTestServer(std::vector<HttpReply> replies, int port) : replies_(std::move(replies)) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int reuse = 1;  // the port of a server just ended can be taken again at once
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -56,9 +60,12 @@ void CHttpTestServer::Answer(int connection) {
   const std::size_t space = data.find(' ');
   const HttpRequest request{data.substr(0, space), data.substr(space + 1, data.find(' ', space + 1) - space - 1),
                             data.substr(end + 4), data.substr(0, end)};
-  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_lock<std::mutex> guard(mutex_);
   const HttpReply& reply = replies_[std::min(requests_.size(), replies_.size() - 1)];
   requests_.push_back(request);
+  guard.unlock();
+  char byte = 0;
+  if (reply.status < 0) recv(connection, &byte, 1, 0);  // until the client closes, or the time-out
   if (reply.status <= 0) return;
   const std::string answer = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\nContent-Length: " +
                              std::to_string(reply.body.size()) + "\r\n" +

@@ -17,7 +17,8 @@ struct HttpRequest {
   std::string head;  // the request line and the header lines, as sent
 };
 
-// A status of 0 closes the connection without an answer; `header` is one more header line.
+// A status of 0 closes the connection without an answer; a negative one keeps it open without
+// an answer until the client gives up (at most 5 seconds); `header` is one more header line.
 struct HttpReply {
   HttpReply(int status = 200, std::string body = {}, std::string header = {})
       : status(status), body(std::move(body)), header(std::move(header)) {}
@@ -27,7 +28,8 @@ struct HttpReply {
 
 class CHttpTestServer {
  public:
-  explicit CHttpTestServer(std::vector<HttpReply> replies);
+  // Listens on `port`, or on a free one for 0.
+  explicit CHttpTestServer(std::vector<HttpReply> replies, int port = 0);
   ~CHttpTestServer();  // stops listening and waits for the serving thread
 
   int Port() const { return port_; }
