@@ -157,9 +157,8 @@ bool CleanupWorkingCopy() {
 
 bool GetLocalChange(const std::string& path, std::string& change) {
   std::string output;
-  if (!ExecuteCommand(Format("%s status --depth empty --ignore-externals -- %s", SvnCommand(), SvnPathArgument(path)), output)) {
-    return false;
-  }
+  const std::string command = "%s status --depth empty --ignore-externals -- %s";
+  if (!ExecuteCommand(Format(command.c_str(), SvnCommand(), SvnPathArgument(path)), output)) return false;
   change = output;
   return true;
 }
@@ -168,8 +167,9 @@ bool GetRepositoryIdentity(const std::string& target, std::string& rootUrl, std:
   std::string root;
   std::string id;
   const std::string argument = SvnPathArgument(target);
-  if (!ExecuteCommand(Format("%s info --show-item repos-root-url -- %s", SvnCommand(), argument), root) ||
-      !ExecuteCommand(Format("%s info --show-item repos-uuid -- %s", SvnCommand(), argument), id)) {
+  const char* const info = "%s info --non-interactive --show-item %s -- %s";
+  if (!ExecuteCommand(Format(info, SvnCommand(), "repos-root-url", argument), root) ||
+      !ExecuteCommand(Format(info, SvnCommand(), "repos-uuid", argument), id)) {
     return false;
   }
   rootUrl = FirstLine(root);

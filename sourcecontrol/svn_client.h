@@ -75,9 +75,9 @@ bool CleanupWorkingCopy();
 // empty when the path has no local change (a path that does not exist has none).
 bool GetLocalChange(const std::string& path, std::string& change);
 
-// "svn info --show-item repos-root-url" and "repos-uuid" of a working copy path or a URL: the
-// root URL and UUID of its repository, as the client writes them. For a working copy this reads
-// only the working copy. False, leaving both as they were, when either command failed.
+// "svn info --non-interactive --show-item repos-root-url" and "repos-uuid" of a working copy
+// path or a URL: the root URL and UUID of its repository, as the client writes them. For a
+// working copy this reads only the working copy. False, leaving both as they were, when either command failed.
 bool GetRepositoryIdentity(const std::string& target, std::string& rootUrl, std::string& uuid);
 
 // "svn upgrade" of `path`.

@@ -340,17 +340,19 @@ const Case kCases[] = {
          return RunProgram({"svnlook", "uuid", repository + "/SubversionRepository"}).substr(0, 36);
        };
        EXPECT_THAT(t.ErrorMessages(),
-                   Contains(Format(kRestoreForeignRepository, t.WorkingCopy(), url, uuid(t.Backup()), url, uuid(t.Install()))));
+                   Contains(Format(kRestoreForeignRepository, t.WorkingCopy(), url, uuid(t.Backup()), url,
+                                   uuid(t.Install()))));
        EXPECT_EQ(RunProgram({"svnlook", "youngest", t.Install() + "/SubversionRepository"}), "0\n");
      }},
     // An external definition set on Config in the backed-up working copy is neither fetched nor
     // committed: the Config folder's check-in fails, the files in it are committed alone.
     {"ExternalsOnConfig",
      [](RestoreTest& t) {
+       const std::string theirs = "file://" + t.Root() + "/other-repository/Documents";
        RunProgram({"svnadmin", "create", t.Root() + "/other-repository"});
-       RunProgram({"svn", "mkdir", "--quiet", "--message", "theirs", "file://" + t.Root() + "/other-repository/Documents"});
-       RunProgram({"svn", "propset", "--quiet", "svn:externals", "ext file://" + t.Root() + "/other-repository/Documents",
-                   t.Backup() + "/Repository/FileStorage/Config"});
+       RunProgram({"svn", "mkdir", "--quiet", "--message", "theirs", theirs});
+       RunProgram(
+           {"svn", "propset", "--quiet", "svn:externals", "ext " + theirs, t.Backup() + "/Repository/FileStorage/Config"});
      },
      Errors({Format(kRestoreForeignChange, kWc + "/Config", " M      " + kWc + "/Config"),
              Format(kCheckinFolderFailed, kWc + "/Config")},
@@ -443,7 +445,8 @@ const Case kCases[] = {
     // file and units.dat, which the working copy does not hold either, with their check-ins.
     {"OptionalAreasMissing",
      [](RestoreTest& t) {
-       RunProgram({"svn", "delete", "--quiet", t.WorkingCopy() + "/Config/units.dat", t.WorkingCopy() + "/Config/names.pmp"});
+       const std::string config = t.WorkingCopy() + "/Config";
+       RunProgram({"svn", "delete", "--quiet", config + "/units.dat", config + "/names.pmp"});
        RunProgram({"svn", "commit", "--quiet", "--message", "Gone", t.WorkingCopy()});
        fs::remove_all(t.Backup());
        ASSERT_EQ(t.RunBackup().exitCode, 0);

@@ -237,7 +237,8 @@ TEST_F(CheckinTest, VersionedFileIsUpdatedFirstAndTheEmptyPathCommitsEverything)
             (Lines{"svn info --xml -- " + p, update + p, "svn propget --xml version -- " + p,
                    "svn propset version -- 8 " + p, "svn propset username -- \"N/A (External Client/User)\" " + p,
                    update + p, "svn resolve --accept=working -- " + p,
-                   "svn commit --depth empty --force-log --message \"Restored\" --with-revprop \"username=svcAgent4\" -- " + p,
+                   "svn commit --depth empty --force-log --message \"Restored\" --with-revprop "
+                   "\"username=svcAgent4\" -- " + p,
                    update + p}));
 
   test::CFakeCommandRunner fake;
