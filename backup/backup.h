@@ -13,6 +13,7 @@
 #include "backup/backup_layout.h"
 #include "backup/backup_log.h"
 #include "backup/restore_gate.h"
+#include "backup/restore_working_copy.h"
 #include "platform/files.h"
 #include "search/solr_instance.h"
 
@@ -161,6 +162,14 @@ class CBackup {
   std::vector<platform::FileId> runFolders_;
   // What the restore may take from the backup folder.
   CRestoreGate gate_;
+  // Whether the Subversion client may work on the working copy, and on which of its paths.
+  CRestoreWorkingCopy workingCopy_;
+  // Restores the backup's file `source` as `name` into the working copy's Config folder (made
+  // when missing), then checks in the folder and the file, each only when it showed no change
+  // the restore did not make. A file the backup does not hold is skipped with its check-ins.
+  // Each failure writes its line (`restoreFailed` for the copy); true when none failed.
+  bool RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
+                         const char* restoreFailed, const std::string& comment, const std::string& userName);
   // Puts a copy of the backed-up "Repository" folder in place of the installation's in one step,
   // through a staging folder beside it; false after its line when it did not.
   bool ReplaceRepository(const std::string& source, const std::string& root);

@@ -25,33 +25,42 @@ bool Exists(const std::string& path) {
   return platform::GetFileInfo(path, false, &info) != ENOENT;
 }
 
-// The FileStorage working copy's Config folder, made when missing (a failure shows in the copy
-// into it and in its check-in).
-std::string MakeConfigFolder(const std::string& root) {
-  const std::string config = root + "/Repository/FileStorage/Config";
-  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
-  return config;
-}
+}  // namespace
 
-// Checks in the Config folder, then the file restored into it from `source`; each failure
-// writes its line. True when both succeeded.
-bool CheckInConfigFile(const std::string& root, const std::string& file, const std::string& source,
-                       const std::string& comment, const std::string& userName) {
-  const std::string workingCopy = root + "/Repository/FileStorage";
-  const std::string config = workingCopy + "/Config";
+bool CBackup::RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
+                                const char* restoreFailed, const std::string& comment, const std::string& userName) {
+  if (LinkOnTheWay(backupPath, source, false) == 0 && !Exists(source)) {
+    WriteLog(1, messages::kRestoreCheckinSkipped, source);
+    return true;
+  }
+  const std::string config = root + "/Repository/FileStorage/Config";
+  const std::string file = config + "/" + name;
+  // Both are looked at before anything is written: a folder made here would show as new.
+  const bool folderMayChange = workingCopy_.MayChange(config);
+  bool fileMayChange = workingCopy_.MayChange(file);
+  if (folderMayChange) {
+    if (!Exists(config) && LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
+    workingCopy_.Changed(config);
+  }
+  int error = 0;
+  if (fileMayChange && !RestoreFile(source, file, &error)) {
+    WriteLog(0, restoreFailed, file, source, error);
+    fileMayChange = false;
+  }
+  if (fileMayChange) workingCopy_.Changed(file);
+  // A failure shows in the check-in of what could not be made.
   bool ok = true;
-  if (!ClientMayWorkOn(root, workingCopy, config) || !CheckinFile(config, messages::kConfigFolderComment, userName)) {
+  if (!folderMayChange || !workingCopy_.ClientMayWorkOn(config) ||
+      !CheckinFile(config, messages::kConfigFolderComment, userName)) {
     WriteLog(0, messages::kCheckinFolderFailed, config);
     ok = false;
   }
-  if (!ClientMayWorkOn(root, workingCopy, file) || !CheckinFile(file, comment, userName)) {
+  if (!fileMayChange || !workingCopy_.ClientMayWorkOn(file) || !CheckinFile(file, comment, userName)) {
     WriteLog(0, messages::kCheckinFileFailed, file, source);
     ok = false;
   }
   return ok;
 }
-
-}  // namespace
 
 bool CBackup::RestoreSettings(const std::string& root, const std::string& backup, const std::string& userName) {
   WriteLog(1, messages::kRestoreSettingsStart);
@@ -101,9 +110,8 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
 
   // "units.dat" belongs to the FileStorage working copy, which records it as a new revision.
   const std::string unitsSource = RestoreSource(backup, kUnits);
-  const std::string units = MakeConfigFolder(root) + "/units.dat";
-  file(unitsSource, units);
-  if (!CheckInConfigFile(root, units, unitsSource, Format(messages::kUnitsComment, unitsSource), userName)) {
+  if (!RestoreConfigFile(root, unitsSource, "units.dat", messages::kRestoreFileToFailed,
+                         Format(messages::kUnitsComment, unitsSource), userName)) {
     ok = false;
   }
 
@@ -135,17 +143,9 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
 bool CBackup::RestoreParameterManager(const std::string& root, const std::string& backup,
                                       const std::string& userName) {
   WriteLog(1, messages::kRestoreParameterManagerStart);
-  bool ok = true;
   const std::string source = RestoreSource(backup, kNames);
-  const std::string destination = MakeConfigFolder(root) + "/names.pmp";
-  int error = 0;
-  if (!RestoreFile(source, destination, &error)) {
-    WriteLog(0, messages::kRestoreFileFailed, destination, source, error);
-    ok = false;
-  }
-  if (!CheckInConfigFile(root, destination, source, Format(messages::kNamesComment, source), userName)) {
-    ok = false;
-  }
+  const bool ok = RestoreConfigFile(root, source, "names.pmp", messages::kRestoreFileFailed,
+                                    Format(messages::kNamesComment, source), userName);
   WriteLog(1, messages::kRestoreParameterManagerComplete);
   return ok;
 }

@@ -21,6 +21,8 @@ namespace brimora {
 namespace {
 
 constexpr const char kReportTemplates[] = "ReportTemplates";
+// The working copy inside the "Repository" folder.
+constexpr const char kWorkingCopy[] = "FileStorage";
 // Folders a restore copies into before they take the place of the installation's; one left
 // behind by a killed run is removed by the next.
 constexpr const char kStagingPrefix[] = ".brimora-staging-";
@@ -66,21 +68,23 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
     return false;
   }
 
+  // The working copy was checked and upgraded before it took the place of the installation's.
   const std::string workingCopy = root + "/Repository/FileStorage";
-  if (!ClientMayWorkOn(root, workingCopy, workingCopy) || !UpgradeWorkingCopy(workingCopy)) {
-    WriteLog(0, messages::kRestoreUpgradeFailed, workingCopy);
-    ok = false;
-  }
-
   const std::string templates = workingCopy + "/" + kReportTemplates;
   if (platform::GetFileInfo(templates, false, &info) == ENOENT) {
-    if (LinkOnTheWay(root, templates, true) != 0 || platform::CreateFolder(templates) != 0) {
-      WriteLog(0, messages::kRestoreCreateFolderFailed, kReportTemplates);
-      ok = false;
-    } else if (!ClientMayWorkOn(root, workingCopy, templates) ||
-               !CheckinFile(templates, Format(messages::kReportTemplatesComment, kReportTemplates), userName)) {
+    if (!workingCopy_.MayChange(templates)) {
       WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
       ok = false;
+    } else if (LinkOnTheWay(root, templates, true) != 0 || platform::CreateFolder(templates) != 0) {
+      WriteLog(0, messages::kRestoreCreateFolderFailed, kReportTemplates);
+      ok = false;
+    } else {
+      workingCopy_.Changed(templates);
+      if (!workingCopy_.ClientMayWorkOn(templates) ||
+          !CheckinFile(templates, Format(messages::kReportTemplatesComment, kReportTemplates), userName)) {
+        WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
+        ok = false;
+      }
     }
   }
   WriteLog(1, messages::kRestoreFileStorageComplete);
@@ -122,6 +126,10 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
     platform::Folder stagingFolder;
     copied = stagingFolder.Open(stagingPath, false) == 0 && stagingFolder.ApplyAttributes(info) == 0;
   }
+  // A working copy of another repository (or one the client cannot read) never takes the place
+  // of the installation's: the restore would commit wherever it points.
+  const std::string workingCopy = std::string("/") + kWorkingCopy;
+  copied = copied && workingCopy_.Check(stagingPath + workingCopy, root + "/" + layout::kFileStorage + workingCopy);
   if (copied) {
     // One step where the file system allows it; else two renames, the installation's folder
     // moving to the staging name first, so that it is never deleted before the copy stands.

@@ -19,6 +19,21 @@ inline constexpr const char kCheckinFileFailed[] = "Restore - ERROR: checking in
 // A working copy path the Subversion client is not given.
 inline constexpr const char kRestoreClientRefused[] =
     "Restore - ERROR: \"%s\": %s; the Subversion client is not run on it.\n";
+// The working copy and the paths in it that the client is not given.
+inline constexpr const char kRestoreForeignRepository[] =
+    "Restore - ERROR: the working copy \"%s\" belongs to the repository \"%s\" (UUID %s), not to the "
+    "installation's repository \"%s\" (UUID %s); the Subversion client is not run on it.\n";
+inline constexpr const char kRestoreRepositoryNotRead[] =
+    "Restore - ERROR: could not read the repository root and UUID of \"%s\"; the Subversion client is not run "
+    "on the working copy \"%s\".\n";
+inline constexpr const char kRestoreForeignChange[] =
+    "Restore - ERROR: \"%s\" has a change the restore did not make (svn status: \"%s\"); it is not written "
+    "or committed.\n";
+inline constexpr const char kRestoreStatusFailed[] =
+    "Restore - ERROR: could not read the status (svn status) of \"%s\"; it is not written or committed.\n";
+// A file of the working copy's Config folder that the backup does not hold.
+inline constexpr const char kRestoreCheckinSkipped[] =
+    "Restore - Source file \"%s\" does not exist. Skipping it and its check-in...\n";
 inline constexpr const char kConfigFolderComment[] = "Created Config folder for Parameter Manager file";
 // Where a folder copy stopped: "<path>": <system message>, or "<path>" <what was found there>.
 inline constexpr const char kRestoreCopyFailedAt[] = "Restore - ERROR: %s.\n";

@@ -3,10 +3,10 @@
 //
 // The child gets an argument vector (never a shell), standard input from the null device,
 // standard output (and, when asked, standard error) on one pipe that the parent reads while it
-// waits, so a child that writes more than a pipe holds never blocks. Every child leads its own
-// process group; at the deadline the whole group is sent TERM and, after a short grace, KILL,
-// so nothing the child started keeps running. No descriptor of the parent reaches the child
-// other than the three standard ones.
+// waits, so a child that writes more than a pipe holds never blocks. Every child runs with the
+// caller's environment and LC_ALL=C.UTF-8, and leads its own process group; at the deadline the
+// whole group is sent TERM and, after a short grace, KILL, so nothing the child started keeps
+// running. No descriptor of the parent reaches the child other than the three standard ones.
 //
 // Thread safety: RunChild may be called from several threads at once; each call owns its
 // child. It reaps only its own child, so the process must not ignore SIGCHLD.

@@ -255,11 +255,21 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
   for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
   arguments.push_back(nullptr);
 
+  // Every child reads and writes names as UTF-8 bytes, whatever locale the caller has (under
+  // cron there is none, and the Subversion client then cannot convert a name that is not ASCII).
+  static char locale[] = "LC_ALL=C.UTF-8";
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "LC_ALL=", 7) != 0) environment.push_back(*entry);
+  }
+  environment.push_back(locale);
+  environment.push_back(nullptr);
+
   // glibc reports a failed chdir or exec through the return value, so a program that cannot
   // be run is never mistaken for one that ran and exited.
   pid_t pid = -1;
   int rc = posix_spawnp(&pid, arguments[0], setup.Actions(), setup.Attributes(),
-                        arguments.data(), environ);
+                        arguments.data(), environment.data());
   if (rc != 0) {
     result.error = rc;
     return result;

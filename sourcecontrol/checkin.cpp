@@ -18,10 +18,11 @@ constexpr const char kAddError[] =
 constexpr const char kUpdateError[] =
     "ERROR: CheckinFile - Unable to update the file from source control: \"%s\"\n";
 
-// The client is never handed a path it could not use: the length of the absolute encoded path
-// plus 31 must stay below the limit.
+// The client is never handed a path it could not use: the length of the absolute path plus 31
+// must stay below the limit. A folder is added alone: what lies in it is added by its own
+// check-in, so nothing the restore did not put there is added with it.
 bool AddFile(const std::string& path, std::size_t maximumPath) {
-  const std::size_t length = platform::AbsolutePath(EncodeSvnPath(path)).size() + 31;
+  const std::size_t length = platform::AbsolutePath(path).size() + 31;
   if (length >= maximumPath) {
     WriteLog(0,
              "ERROR: AddFile - Unable to add the directory/file to source control because the full "
@@ -30,7 +31,7 @@ bool AddFile(const std::string& path, std::size_t maximumPath) {
     return false;
   }
   std::string output;
-  return ExecuteCommand(Format("%s add -- %s", SvnCommand(), SvnPathArgument(path)), output);
+  return ExecuteCommand(Format("%s add --depth empty -- %s", SvnCommand(), SvnPathArgument(path)), output);
 }
 
 }  // namespace
@@ -71,7 +72,8 @@ bool CommitFile(const std::string& path, const std::string& comment, const std::
     if (!UpdateFile(path)) propertiesSet = false;
     const std::string target = SvnPathArgument(path);
     resolve = Format("%s resolve --accept=working -- %s", SvnCommand(), target);
-    commit = Format("%s commit --force-log --message %s --with-revprop %s", SvnCommand(),
+    // Only the path itself: a change below it that the check-in did not make never goes along.
+    commit = Format("%s commit --depth empty --force-log --message %s --with-revprop %s", SvnCommand(),
                     QuotedValue(message), QuotedValue("username=" + user));
     const std::string saveAction = GetSaveAction(path, message);
     if (!saveAction.empty()) {

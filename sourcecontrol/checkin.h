@@ -12,8 +12,8 @@
 
 namespace brimora {
 
-// The longest path the client is handed: the length in bytes of the absolute encoded path plus
-// 31 must stay below it.
+// The longest path the client is handed: the length in bytes of the absolute path plus 31 must
+// stay below it.
 inline constexpr std::size_t kMaximumEncodedPath = PATH_MAX;
 
 // The user as the "username" property shows it: "svcagent4" in any case becomes
@@ -31,8 +31,9 @@ std::string PrepareCommitMessage(const std::string& comment);
 // commit all succeeded; nothing is written to the log.
 bool CommitFile(const std::string& path, const std::string& comment, const std::string& user);
 
-// Adds `path` when it is not versioned (refused when the absolute encoded path plus 31 reaches
-// `maximumPath`), or updates it when it is, then commits it and updates it again. Every failed
+// Adds `path` alone (depth empty) when it is not versioned (refused when the absolute path plus
+// 31 reaches `maximumPath`), or updates it when it is, then commits it alone and updates it
+// again. Every failed
 // step writes its level-0 line naming the path; nothing is undone. True when every step
 // succeeded.
 bool CheckinFile(const std::string& path, const std::string& comment, const std::string& user,

@@ -12,7 +12,6 @@
 #include "common/strings.h"
 #include "common/trace_log.h"
 #include "common/xml.h"
-#include "platform/files.h"
 #include "platform/signals.h"
 
 namespace brimora {
@@ -27,6 +26,33 @@ std::mutex& SvnCommandMutex() {
 std::string& SvnCommandText() {
   static std::string command = "svn";
   return command;
+}
+
+std::string& CleanupTargetText() {
+  static std::string target;
+  return target;
+}
+
+// The last line of the client's answer that carries an error code ("svn: E155010: ..."); the
+// client prints the most specific reason last.
+std::string LastErrorLine(const std::string& output) {
+  std::string last;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string_view line(output.data() + start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.starts_with("svn: E")) last = line;
+    start = end + 1;
+  }
+  return last;
+}
+
+std::string FirstLine(const std::string& output) {
+  std::string line = output.substr(0, output.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
 }  // namespace
@@ -59,7 +85,14 @@ bool ExecuteCommand(const std::string& commandLine, std::string& output) {
     return false;
   }
   output = std::move(result.output);
-  return result.Succeeded();
+  if (result.Succeeded()) return true;
+  if (const std::string reason = LastErrorLine(output); !reason.empty()) WriteLog(1, kClientAnswered, reason);
+  return false;
+}
+
+void SetCleanupTarget(const std::string& workingCopy) {
+  std::lock_guard<std::mutex> hold(SvnCommandMutex());
+  CleanupTargetText() = workingCopy;
 }
 
 void SetSvnCommand(const std::string& command) {
@@ -72,33 +105,9 @@ std::string SvnCommand() {
   return SvnCommandText();
 }
 
-std::string EncodeSvnPath(const std::string& path) {
-  const bool network = path.size() >= 2 && path[0] == '/' && path[1] == '/';
-  const bool absolute = !path.empty() && path[0] == '/';
-  std::vector<std::string> pieces;
-  SplitText(path, pieces, "/");
-  std::string result;
-  bool started = false;
-  for (const std::string& piece : pieces) {
-    if (piece.empty()) continue;
-    if (!started) {
-      // The root of an absolute path stands where a drive would: it is kept, not escaped.
-      result = network ? "//" : (absolute ? "/" : "");
-      started = true;
-    } else {
-      result += '/';
-    }
-    result += UrlEncode(piece);
-  }
-  platform::FileInfo info;
-  if (started && platform::GetFileInfo(result, false, &info) == 0) return result;
-  return path;
-}
-
 std::string SvnPathArgument(const std::string& path) {
-  std::string encoded = EncodeSvnPath(path);
-  if (encoded.find('@') != std::string::npos) encoded += '@';
-  return QuoteArgumentAlways(encoded);
+  // The client reads paths literally: a path is never handed over in another spelling.
+  return QuoteArgumentAlways(path.find('@') == std::string::npos ? path : path + '@');
 }
 
 std::string QuotedValue(std::string_view value) { return QuoteArgumentAlways(value); }
@@ -127,7 +136,7 @@ bool NeedsCleanup(std::string_view output) {
 
 bool UpdateFile(const std::string& path) {
   const std::string command =
-      Format("%s update --non-interactive -- %s", SvnCommand(), SvnPathArgument(path));
+      Format("%s update --non-interactive --ignore-externals -- %s", SvnCommand(), SvnPathArgument(path));
   std::string output;
   if (ExecuteCommand(command, output)) return true;
   if (!NeedsCleanup(output)) return false;
@@ -136,9 +145,36 @@ bool UpdateFile(const std::string& path) {
 }
 
 bool CleanupWorkingCopy() {
+  std::string target;
+  {
+    std::lock_guard<std::mutex> hold(SvnCommandMutex());
+    target = CleanupTargetText();
+  }
+  if (target.empty()) return false;
   std::string output;
-  return ExecuteCommand(Format("%s cleanup -- %s", SvnCommand(), SvnPathArgument(kCleanupTarget)),
-                        output);
+  return ExecuteCommand(Format("%s cleanup -- %s", SvnCommand(), SvnPathArgument(target)), output);
+}
+
+bool GetLocalChange(const std::string& path, std::string& change) {
+  std::string output;
+  const std::string command = "%s status --depth empty --ignore-externals -- %s";
+  if (!ExecuteCommand(Format(command.c_str(), SvnCommand(), SvnPathArgument(path)), output)) return false;
+  change = output;
+  return true;
+}
+
+bool GetRepositoryIdentity(const std::string& target, std::string& rootUrl, std::string& uuid) {
+  std::string root;
+  std::string id;
+  const std::string argument = SvnPathArgument(target);
+  const char* const info = "%s info --non-interactive --show-item %s -- %s";
+  if (!ExecuteCommand(Format(info, SvnCommand(), "repos-root-url", argument), root) ||
+      !ExecuteCommand(Format(info, SvnCommand(), "repos-uuid", argument), id)) {
+    return false;
+  }
+  rootUrl = FirstLine(root);
+  uuid = FirstLine(id);
+  return true;
 }
 
 bool UpgradeWorkingCopy(const std::string& path) {

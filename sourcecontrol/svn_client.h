@@ -5,9 +5,10 @@
 // Command lines. Every command line starts with the Subversion command (SvnCommand(), placed
 // unchanged) and names its paths after "--", so that no path or value can be read as an
 // option. Every path and quoted value is formed by SvnPathArgument / QuotedValue, which quote
-// it so that the client receives exactly the given text. A path holding "@" gets one "@"
-// appended: the client reads the last "@" of a path as the start of a peg revision, and an
-// empty peg revision leaves the path as it was.
+// it so that the client receives exactly the given text: the client reads paths literally, so
+// no escaped spelling is ever formed. A path holding "@" gets one "@" appended: the client reads
+// the last "@" of a path as the start of a peg revision, and an empty peg revision leaves the
+// path as it was. The client runs with LC_ALL=C.UTF-8 (see RunProcess).
 //
 // Thread safety: every function may be called from any thread; the client runs one command at
 // a time for the whole process. SetSvnCommand must not run while another thread runs commands.
@@ -27,29 +28,27 @@ CFailsafeLock& RepositoryLock();
 // Seconds a client command may run before it is ended (with its process group).
 inline constexpr std::uint32_t kSvnTimeoutSeconds = 600;
 
-// The working copy that clean-ups repair, relative to the working folder (the installation's
-// "Execute" folder): the installation's FileStorage working copy.
-inline constexpr const char kCleanupTarget[] = "../Repository/FileStorage";
+// The trace-log line (level 1) that carries the client's own reason when a command failed.
+inline constexpr const char kClientAnswered[] = "ExecuteCommand - The client answered: %s\n";
 
 // Runs one client command line under RepositoryLock, standard output and standard error in
 // one capture, at most kSvnTimeoutSeconds. `output` receives the capture (what was printed up
 // to the time-out when the child was ended). True only when the child ran to its end and
-// exited with code 0. Writes nothing to any log on failure: callers report.
+// exited with code 0. On failure the last error line of the capture ("svn: E...") goes to the
+// trace log (kClientAnswered); callers write their own line.
 bool ExecuteCommand(const std::string& commandLine, std::string& output);
+
+// The working copy that clean-ups repair, an absolute path (the installation's FileStorage
+// working copy); empty until set, and then no clean-up runs.
+void SetCleanupTarget(const std::string& workingCopy);
 
 // The command that starts the client: "svn" (found on PATH) until replaced. A replacement is a
 // ready-made first token, such as a quoted path, and is placed unchanged.
 void SetSvnCommand(const std::string& command);
 std::string SvnCommand();
 
-// The form of `path` to hand to the client: each piece between separators URL-escaped
-// (UrlEncode), empty pieces dropped, a leading "/" kept, a network path keeping its two
-// leading separators. The escaped form is answered only when something exists at exactly that
-// path (a link counts, and is not followed); otherwise the path is answered unchanged.
-std::string EncodeSvnPath(const std::string& path);
-
-// The command-line argument for a path: EncodeSvnPath of it, with one "@" appended when it
-// holds an "@", in double quotes.
+// The command-line argument for a path: the path as it is, with one "@" appended when it holds
+// an "@", in double quotes.
 std::string SvnPathArgument(const std::string& path);
 
 // A value in double quotes, escaped so that the client receives exactly `value` (quotes,
@@ -60,7 +59,8 @@ std::string QuotedValue(std::string_view value);
 // tells whether the answer holds an entry. On false `versioned` is left as it was.
 bool GetFileInfo(const std::string& path, bool& versioned);
 
-// "svn update --non-interactive". When it fails and the client's text holds "cleanup",
+// "svn update --non-interactive --ignore-externals": an external definition never makes the
+// client fetch from another repository. When it fails and the client's text holds "cleanup",
 // "locked" or "locks" (case-sensitive), the FileStorage working copy is cleaned up and the
 // update is run once more. True when the update (or its one retry) succeeded.
 bool UpdateFile(const std::string& path);
@@ -68,8 +68,17 @@ bool UpdateFile(const std::string& path);
 // True when a failed command's text asks for a clean-up of the working copy.
 bool NeedsCleanup(std::string_view output);
 
-// "svn cleanup" of kCleanupTarget.
+// "svn cleanup" of the clean-up target (SetCleanupTarget); false without one.
 bool CleanupWorkingCopy();
+
+// "svn status --depth empty --ignore-externals": true when the command ran; `change` then holds what it printed,
+// empty when the path has no local change (a path that does not exist has none).
+bool GetLocalChange(const std::string& path, std::string& change);
+
+// "svn info --non-interactive --show-item repos-root-url" and "repos-uuid" of a working copy
+// path or a URL: the root URL and UUID of its repository, as the client writes them. For a
+// working copy this reads only the working copy. False, leaving both as they were, when either command failed.
+bool GetRepositoryIdentity(const std::string& target, std::string& rootUrl, std::string& uuid);
 
 // "svn upgrade" of `path`.
 bool UpgradeWorkingCopy(const std::string& path);

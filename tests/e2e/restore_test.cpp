@@ -295,12 +295,73 @@ const Case kCases[] = {
              kRestoreFileStorageFailed})},
     // A link in the backed-up working copy is copied as a link; nothing goes through it.
     {"ConfigFolderInTheWorkingCopy", Link("{B}/Repository/FileStorage/Config", "folder"),
-     Errors({Item(kRestoreFileToFailed, "/Repository/FileStorage/Config/units.dat", "/Settings/units.dat"),
-             Item(kRestoreFileFailed, "/Repository/FileStorage/Config/names.pmp", "/PMP/names.pmp"),
+     Errors({Format(kRestoreClientRefused, kWc + "/Config/units.dat", std::strerror(ELOOP)),
+             Format(kRestoreClientRefused, kWc + "/Config/names.pmp", std::strerror(ELOOP)),
              Format(kCheckinFolderFailed, kWc + "/Config")})},
     // The client, which follows links, is never run through one to another working copy.
     {"WorkingCopyLink", OtherWorkingCopy(""), kOtherUntouched},
     {"AdministrativeFolderLink", OtherWorkingCopy("/.svn"), kOtherUntouched},
+
+    // The backed-up working copy names another repository (relocated to a copy of the
+    // installation's), or the installation's repository was made anew since the backup: it does
+    // not replace the installation's, and no client command reaches a repository, whose hooks
+    // would run as root.
+    {"WorkingCopyOfAnotherRepository",
+     [](RestoreTest& t) {
+       const std::string foreign = t.Root() + "/foreign";
+       RunProgram({"svnadmin", "hotcopy", t.Install() + "/SubversionRepository", foreign});
+       RunProgram({"svn", "relocate", "file://" + foreign, t.Backup() + "/Repository/FileStorage"});
+       WriteFile(foreign + "/hooks/start-commit", "#!/bin/sh\ntouch '" + t.Root() + "/hook-ran'\n");
+       fs::permissions(foreign + "/hooks/start-commit", fs::perms::owner_all);
+     },
+     [](RestoreTest& t) {
+       const auto uuid = [](const std::string& repository) {
+         return RunProgram({"svnlook", "uuid", repository}).substr(0, 36);
+       };
+       const std::string own = t.Install() + "/SubversionRepository", foreign = t.Root() + "/foreign";
+       Errors({Format(kRestoreForeignRepository, kWc, "file://" + foreign, uuid(own), "file://" + own, uuid(own)),
+               kRestoreFileStorageFailed, Format(kCheckinFolderFailed, kWc + "/Config"),
+               Format(kCheckinFileFailed, kWc + "/Config/names.pmp", "{B}/PMP/names.pmp")})(t);
+       for (const std::string& repository : {own, foreign}) {
+         EXPECT_EQ(RunProgram({"svnlook", "youngest", repository}), "1\n") << repository;
+       }
+       EXPECT_FALSE(fs::exists(t.Root() + "/hook-ran"));
+       EXPECT_THAT(t.ChangesSince(t.before_), ElementsAre("+ Brimora/Execute/ParameterManager/images/a.png",
+                                                          "+ LornithData/Settings/partsdb-changelogs/c1.log"));
+     }},
+    {"RepositoryMadeAnew",
+     [](RestoreTest& t) {
+       fs::remove_all(t.Install() + "/SubversionRepository");
+       RunProgram({"svnadmin", "create", t.Install() + "/SubversionRepository"});
+     },
+     [](RestoreTest& t) {
+       const std::string url = "file://" + t.Install() + "/SubversionRepository";
+       const auto uuid = [](const std::string& repository) {
+         return RunProgram({"svnlook", "uuid", repository + "/SubversionRepository"}).substr(0, 36);
+       };
+       EXPECT_THAT(t.ErrorMessages(),
+                   Contains(Format(kRestoreForeignRepository, t.WorkingCopy(), url, uuid(t.Backup()), url,
+                                   uuid(t.Install()))));
+       EXPECT_EQ(RunProgram({"svnlook", "youngest", t.Install() + "/SubversionRepository"}), "0\n");
+     }},
+    // An external definition set on Config in the backed-up working copy is neither fetched nor
+    // committed: the Config folder's check-in fails, the files in it are committed alone.
+    {"ExternalsOnConfig",
+     [](RestoreTest& t) {
+       const std::string theirs = "file://" + t.Root() + "/other-repository/Documents";
+       RunProgram({"svnadmin", "create", t.Root() + "/other-repository"});
+       RunProgram({"svn", "mkdir", "--quiet", "--message", "theirs", theirs});
+       RunProgram(
+           {"svn", "propset", "--quiet", "svn:externals", "ext " + theirs, t.Backup() + "/Repository/FileStorage/Config"});
+     },
+     Errors({Format(kRestoreForeignChange, kWc + "/Config", " M      " + kWc + "/Config"),
+             Format(kCheckinFolderFailed, kWc + "/Config")},
+            [](RestoreTest& t) {
+              const std::string config = "file://" + t.Install() + "/SubversionRepository/Config";
+              EXPECT_EQ(RunProgram({"svn", "proplist", config}), "");
+              EXPECT_EQ(RunProgram({"svn", "cat", config + "/names.pmp"}), "contents of names.pmp");
+              EXPECT_FALSE(fs::exists(t.WorkingCopy() + "/Config/ext"));
+            })},
 
     // Links in the installation: a folder the restore fills is refused with its item's line, a
     // file it replaces is replaced, never written through; nothing goes through a link in place
@@ -332,13 +393,13 @@ const Case kCases[] = {
      Errors({Format(kCheckinFolderFailed, kWc + "/Config")})},
     {"NamesFileCommitRefused", Refuse("[ \"$1\" = commit ] && [ \"${last%/names.pmp}\" != \"$last\" ]"),
      Errors({Format(kCheckinFileFailed, kWc + "/Config/names.pmp", "{B}/PMP/names.pmp")})},
-    // The client makes the working copy immutable right after it upgraded it.
+    // The client makes the working copy immutable before the restore makes its first change there.
     {"ReportTemplatesFolderNotMade",
      [](RestoreTest& t) {
        if (std::system(("chattr +i '" + t.Root() + "' 2>/dev/null && chattr -i '" + t.Root() + "'").c_str()) != 0) {
          GTEST_SKIP() << "this file system cannot make a folder immutable (chattr), or this account may not";
        }
-       t.OwnClient("if [ \"$1\" = upgrade ]; then svn \"$@\" && chattr +i '" + t.WorkingCopy() + "'; exit; fi");
+       t.OwnClient("if [ \"$1\" = status ]; then chattr +i '" + t.WorkingCopy() + "'; fi");
        t.undo_.push_back([&t] { std::system(("chattr -i '" + t.WorkingCopy() + "'").c_str()); });
      },
      Errors({Format(kRestoreCreateFolderFailed, "ReportTemplates")})},
@@ -380,9 +441,16 @@ const Case kCases[] = {
                           ElementsAre("+ Brimora/Execute/ParameterManager/images/a.png", "~ Brimora/Execute/users.xml",
                                       "+ LornithData/Settings/partsdb-changelogs/c1.log"));
             })},
-    // No images, Parts Tracker, names file or settings: each is skipped with a notice.
+    // No images, Parts Tracker, names file or settings: each is skipped with a notice, the names
+    // file and units.dat, which the working copy does not hold either, with their check-ins.
     {"OptionalAreasMissing",
      [](RestoreTest& t) {
+       const std::string config = t.WorkingCopy() + "/Config";
+       RunProgram({"svn", "delete", "--quiet", config + "/units.dat", config + "/names.pmp"});
+       RunProgram({"svn", "commit", "--quiet", "--message", "Gone", t.WorkingCopy()});
+       fs::remove_all(t.Backup());
+       ASSERT_EQ(t.RunBackup().exitCode, 0);
+       t.Unchecked(t.Backup());
        for (const char* gone : {"PMP Images", "PartsTracker", "PMP/names.pmp", "Settings"}) {
          fs::remove_all(t.Backup() + "/" + gone);
        }
@@ -390,8 +458,9 @@ const Case kCases[] = {
      [](RestoreTest& t) {
        EXPECT_THAT(t.ErrorMessages(), ElementsAre(t.Expand(Format(kRestoreUnchecked, "{B}"))));
        EXPECT_THAT(t.ChangesSince(t.before_), ElementsAre("+ Brimora/Repository/FileStorage/ReportTemplates"));
-       EXPECT_THAT(t.TraceMessages(),
-                   Contains(t.Expand("1 - " + Format(kRestoreSourceMissing, "Backup", "{B}/PMP/names.pmp"))));
+       for (const char* skipped : {"{B}/PMP/names.pmp", "{B}/Settings/units.dat"}) {
+         EXPECT_THAT(t.TraceMessages(), Contains(t.Expand("1 - " + Format(kRestoreCheckinSkipped, skipped))));
+       }
        EXPECT_THAT(t.BackupLogMessages(),
                    Contains(t.Expand("Backup  - Source file \"{B}/PartsTracker/PartDBConfig.xml\" "
                                      "does not exist. Skipping...\n")));

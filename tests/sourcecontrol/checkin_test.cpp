@@ -51,21 +51,14 @@ class CheckinTest : public test::SourceControlTest {
 };
 class SvnClientTest : public CheckinTest {};
 
-// A piece is escaped only when something exists at the escaped path; the client receives the
-// path exactly, with one "@" appended when it holds one.
-TEST_F(SvnClientTest, PathsReachTheClientEscapedOnlyWhereTheEscapedNameExists) {
-  for (const char* name : {"plain.txt", "50%25/file.txt", "Execute/a%25b"}) MakeFile(name, "");
-  const std::string r = Root();
-  const struct { std::string path, received; } cases[] = {
-      {r + "/50%/file.txt", r + "/50%25/file.txt"},
-      // Doubled and trailing separators go; a leading one stays, and a relative path stays so.
-      {r + "//plain.txt/", r + "/plain.txt"}, {"./a%b", "./a%25b"}, {"a%b/", "a%25b"},
-      {r + "/missing%", r + "/missing%"}, {"//host/share/x%", "//host/share/x%"}, {"", ""},
-      {"/wc/icon@2x.png", "/wc/icon@2x.png@"}, {"/srv/site@prod/wc/a", "/srv/site@prod/wc/a@"},
-      {"/wc/say \"hi\"\\", "/wc/say \"hi\"\\"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(SplitCommandLine("svn " + SvnPathArgument(c.path)), (Lines{"svn", c.received})) << c.path;
+// The client reads paths literally: it receives each path as it is, even where an escaped
+// spelling of it exists, with one "@" appended when it holds one.
+TEST_F(SvnClientTest, PathsReachTheClientAsTheyAre) {
+  for (const char* name : {"50%25/file.txt", "Execute/a%25b"}) MakeFile(name, "");
+  for (const std::string& path : {Root() + "/50%/file.txt", std::string("./a%b"), Root() + "//x/", std::string(),
+                                  std::string("/srv/site@prod/wc/a"), std::string("/wc/say \"hi\"\\")}) {
+    const std::string received = path.find('@') == std::string::npos ? path : path + "@";
+    EXPECT_EQ(SplitCommandLine("svn " + SvnPathArgument(path)), (Lines{"svn", received})) << path;
   }
 }
 
@@ -87,6 +80,19 @@ TEST_F(SvnClientTest, CommandsRunWithTheClientsOptions) {
   const std::string log = TraceLog();
   EXPECT_THAT(log, HasSubstr("ExecuteCommand() - Running command strCommand: \"\"/opt/my svn/svn\" upgrade"));
   EXPECT_THAT(log, HasSubstr("ERROR: ExecuteCommand - not run, the run was stopped by SIGTERM"));
+}
+
+// A failed command leaves the client's last error line, its most specific reason, in the log.
+TEST_F(SvnClientTest, FailedCommandsLogTheClientsReason) {
+  fake_.AnswerExit(1, "svn: warning: W155010: The node '/wc/a' was not found.\r\n"
+                      "svn: E000022: Can't convert string from native encoding to 'UTF-8':\nsvn: E000022: /wc/\\303\n");
+  fake_.AnswerExit(1, "no code\n");
+  std::string output;
+  EXPECT_FALSE(ExecuteCommand("svn add -- \"/wc/a\"", output));
+  EXPECT_FALSE(ExecuteCommand("svn add -- \"/wc/b\"", output));
+  const std::string log = TraceLog();
+  EXPECT_THAT(log, HasSubstr("1 - ExecuteCommand - The client answered: svn: E000022: /wc/\\303\n"));
+  EXPECT_EQ(log.find("The client answered", log.find("The client answered") + 1), std::string::npos) << log;
 }
 
 // Answers marked "kept" leave the value (42) as it was.
@@ -122,7 +128,8 @@ TEST_F(SvnClientTest, AnswersOfInfoAndPropget) {
 }
 
 // A failed update or commit whose text holds "cleanup", "locked" or "locks" (in that case) is
-// retried once after a clean-up of the working copy.
+// retried once after a clean-up of the working copy, named by its absolute path; without one
+// there is no clean-up.
 TEST_F(SvnClientTest, UpdateAndCommitOfALockedWorkingCopyAreCleanedUpAndRetriedOnce) {
   const char* const locked = "svn: E155004: Working copy '/wc' locked.\n";
   // The answers to the command, the clean-up and the retry, and how many of those three ran.
@@ -134,6 +141,7 @@ TEST_F(SvnClientTest, UpdateAndCommitOfALockedWorkingCopyAreCleanedUpAndRetriedO
       {{{1, locked}, {0, ""}, {1, locked}}, false, 3},
       {{{1, locked}, {1, "svn: E155009: Failed to run the WC DB work queue\n"}}, false, 2},
   };
+  SetCleanupTarget(Root() + "/Repository/FileStorage");
   for (const auto& c : cases) {
     for (const bool commit : {false, true}) {
       test::CFakeCommandRunner fake;
@@ -144,14 +152,17 @@ TEST_F(SvnClientTest, UpdateAndCommitOfALockedWorkingCopyAreCleanedUpAndRetriedO
       for (const auto& [code, text] : c.answers) fake.AnswerExit(code, text);
       EXPECT_EQ(commit ? CommitFile("/wc/a", "c", "u") : UpdateFile("/wc/a"), c.answer) << c.answers[0].second;
       const std::string command =
-          commit ? "svn commit --force-log --message \"c\" --with-revprop \"username=u\" -- \"/wc/a\""
-                 : "svn update --non-interactive -- \"/wc/a\"";
-      Lines expected = {command, "svn cleanup -- \"../Repository/FileStorage\"", command};
+          commit ? "svn commit --depth empty --force-log --message \"c\" --with-revprop \"username=u\" -- \"/wc/a\""
+                 : "svn update --non-interactive --ignore-externals -- \"/wc/a\"";
+      Lines expected = {command, "svn cleanup -- " + Q(Root() + "/Repository/FileStorage"), command};
       expected.resize(c.commands);
       const Lines lines = fake.CommandLines();
       EXPECT_EQ(Lines(lines.begin() + (commit ? 5 : 0), lines.end()), expected) << c.answers[0].second;
     }
   }
+  SetCleanupTarget("");
+  EXPECT_FALSE(CleanupWorkingCopy());
+  EXPECT_EQ(fake_.CommandLines(), Lines{});
 }
 
 // The command lines of alice's check-in of a path the client does not know yet: the propsets of
@@ -159,13 +170,14 @@ TEST_F(SvnClientTest, UpdateAndCommitOfALockedWorkingCopyAreCleanedUpAndRetriedO
 Lines NewPathCheckin(const std::string& path, const std::string& message, const Lines& propsets,
                      const std::string& revisionProperties) {
   const std::string p = Q(path);
-  Lines lines = {"svn info --xml -- " + p, "svn add -- " + p, "svn propget --xml version -- " + p,
+  Lines lines = {"svn info --xml -- " + p, "svn add --depth empty -- " + p, "svn propget --xml version -- " + p,
                  "svn propset version -- 1 " + p, "svn propset username -- \"alice\" " + p};
   for (const std::string& propset : propsets) lines.push_back("svn propset " + propset + " " + p);
-  lines.insert(lines.end(), {"svn update --non-interactive -- " + p, "svn resolve --accept=working -- " + p,
-                             "svn commit --force-log --message " + Q(message) + " --with-revprop \"username=alice\"" +
-                                 revisionProperties + " -- " + p,
-                             "svn update --non-interactive -- " + p});
+  const std::string update = "svn update --non-interactive --ignore-externals -- " + p;
+  lines.insert(lines.end(), {update, "svn resolve --accept=working -- " + p,
+                             "svn commit --depth empty --force-log --message " + Q(message) +
+                                 " --with-revprop \"username=alice\"" + revisionProperties + " -- " + p,
+                             update});
   return lines;
 }
 
@@ -220,12 +232,14 @@ TEST_F(CheckinTest, VersionedFileIsUpdatedFirstAndTheEmptyPathCommitsEverything)
   fake_.AnswerExit(0, "<properties><target><property name=\"version\">7</property></target></properties>");
   EXPECT_TRUE(CheckinFile("/wc/a", "Restored", "svcAgent4"));
   const std::string p = Q("/wc/a");
+  const std::string update = "svn update --non-interactive --ignore-externals -- ";
   EXPECT_EQ(fake_.CommandLines(),
-            (Lines{"svn info --xml -- " + p, "svn update --non-interactive -- " + p, "svn propget --xml version -- " + p,
+            (Lines{"svn info --xml -- " + p, update + p, "svn propget --xml version -- " + p,
                    "svn propset version -- 8 " + p, "svn propset username -- \"N/A (External Client/User)\" " + p,
-                   "svn update --non-interactive -- " + p, "svn resolve --accept=working -- " + p,
-                   "svn commit --force-log --message \"Restored\" --with-revprop \"username=svcAgent4\" -- " + p,
-                   "svn update --non-interactive -- " + p}));
+                   update + p, "svn resolve --accept=working -- " + p,
+                   "svn commit --depth empty --force-log --message \"Restored\" --with-revprop "
+                   "\"username=svcAgent4\" -- " + p,
+                   update + p}));
 
   test::CFakeCommandRunner fake;
   CScopedCommandRunner use(fake);
@@ -234,10 +248,10 @@ TEST_F(CheckinTest, VersionedFileIsUpdatedFirstAndTheEmptyPathCommitsEverything)
   fake.AnswerExit(0, "<properties><target><property name=\"version\">-3</property></target></properties>");
   EXPECT_TRUE(CheckinFile("", "All \"of\" it", "alice"));
   EXPECT_EQ(fake.CommandLines(),
-            (Lines{"svn info --xml -- \"\"", "svn add -- \"\"", "svn propget --xml version -- \"\"",
+            (Lines{"svn info --xml -- \"\"", "svn add --depth empty -- \"\"", "svn propget --xml version -- \"\"",
                    "svn propset version -- 1 \"\"", "svn propset username -- \"alice\" \"\"",
                    "svn resolve --accept=working", "svn commit --force-log --message \"All \\\"of\\\" it\"",
-                   "svn update --non-interactive -- \"\""}));
+                   update + "\"\""}));
 }
 
 // A failed step writes its line and fails the check-in; the steps before the commit do not stop
@@ -270,22 +284,21 @@ TEST_F(CheckinTest, FailedStepsAreReportedAndTheCommitStillRuns) {
   for (const std::string& line : lines) EXPECT_THAT(log, HasSubstr(line));
 }
 
-// The limit holds the absolute encoded path plus 31: a relative name whose escaped form exists
-// makes it 228 bytes (added) or 229 (refused) long.
-TEST_F(CheckinTest, PathLimitCountsTheAbsoluteEncodedPathPlus31) {
+// The limit holds the absolute path plus 31: a relative name makes it 228 bytes (added) or 229
+// (refused) long.
+TEST_F(CheckinTest, PathLimitCountsTheAbsolutePathPlus31) {
   std::string name;
   for (const std::size_t length : {228u, 229u}) {
-    name = std::string(length - (Root() + "/Execute/%25").size(), 'n');
-    MakeFile("Execute/%25" + name, "");
+    name = "%" + std::string(length - (Root() + "/Execute/%").size(), 'n');
     test::CFakeCommandRunner fake;
     CScopedCommandRunner use(fake);
     fake.AnswerExit(1, kNotVersioned);
-    EXPECT_FALSE(CheckinFile("%" + name, "c", "u", 260)) << length;
+    EXPECT_FALSE(CheckinFile(name, "c", "u", 260)) << length;
     const Lines lines = fake.CommandLines();
-    EXPECT_EQ(lines.size() > 1 ? lines[1] : "no add", length == 228 ? "svn add -- " + Q("%25" + name) : "no add");
+    EXPECT_EQ(lines.size() > 1 ? lines[1] : "no add", length == 228 ? "svn add --depth empty -- " + Q(name) : "no add");
   }
   EXPECT_THAT(TraceLog(), HasSubstr("ERROR: AddFile - Unable to add the directory/file to source control because the "
-                                    "full encoded path used by svn (260) exceeds the maximum path: \"%" + name + "\""));
+                                    "full encoded path used by svn (260) exceeds the maximum path: \"" + name + "\""));
 }
 
 TEST_F(CheckinTest, KindsOfFileAreDecidedOnTheNormalisedAbsolutePath) {

@@ -1,0 +1,102 @@
+#include "backup/restore_working_copy.h"
+
+#include "backup/restore_messages.h"
+#include "backup/restore_support.h"
+#include "common/format.h"
+#include "common/settings_folder.h"
+#include "common/trace_log.h"
+#include "common/xml.h"
+#include "platform/files.h"
+#include "sourcecontrol/svn_client.h"
+
+namespace brimora {
+
+namespace {
+
+// A path as a file URL: every byte but letters, digits, "-._~" and "/" percent-escaped.
+std::string FileUrl(const std::string& path) {
+  std::string url = "file://";
+  for (const unsigned char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    url += plain ? std::string(1, static_cast<char>(c)) : Format("%%%02X", static_cast<unsigned>(c));
+  }
+  return url;
+}
+
+// "svn status" of one path, its status columns (the first seven characters) and then the path:
+// an entry the client knows that is missing ("!") is one the restore may make again.
+bool OnlyMissing(const std::string& change) {
+  return change.size() > 8 && change[0] == '!' && change.compare(1, 7, "       ") == 0 &&
+         change.find('\n') >= change.size() - 1;
+}
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::string InstallationRepositoryUrl(const std::string& installPath) {
+  const XmlDocument settings = LoadXmlDocument(GetSettingsFilePath(installPath, true));
+  const std::string url = settings ? ReadXmlString(settings, "//RevisionControlURL", "") : "";
+  return url.empty() ? FileUrl(installPath + "/SubversionRepository") : url;
+}
+
+void CRestoreWorkingCopy::Start(const std::string& root, const std::string& repositoryUrl) {
+  root_ = root;
+  repositoryUrl_ = repositoryUrl;
+  trust_ = Trust::kUnchecked;
+  changed_.clear();
+}
+
+bool CRestoreWorkingCopy::Check(const std::string& workingCopy, const std::string& shownAs) {
+  trust_ = Trust::kRefused;
+  int error = LinkOnTheWay(root_, workingCopy, true);
+  if (error == 0) error = LinkOnTheWay(root_, workingCopy + "/.svn", true);
+  if (error != 0) WriteLog(0, messages::kRestoreClientRefused, shownAs, platform::ErrorText(error));
+  if (error != 0 || !UpgradeWorkingCopy(workingCopy)) {
+    WriteLog(0, messages::kRestoreUpgradeFailed, shownAs);
+    return false;
+  }
+  std::string root;
+  std::string uuid;
+  if (!GetRepositoryIdentity(workingCopy, root, uuid)) {
+    WriteLog(0, messages::kRestoreRepositoryNotRead, shownAs, shownAs);
+    return false;
+  }
+  std::string ownRoot;
+  std::string ownUuid;
+  if (!GetRepositoryIdentity(repositoryUrl_, ownRoot, ownUuid)) {
+    WriteLog(0, messages::kRestoreRepositoryNotRead, repositoryUrl_, shownAs);
+    return false;
+  }
+  if (root != ownRoot || uuid != ownUuid) {
+    WriteLog(0, messages::kRestoreForeignRepository, shownAs, root, uuid, ownRoot, ownUuid);
+    return false;
+  }
+  trust_ = Trust::kTrusted;
+  return true;
+}
+
+bool CRestoreWorkingCopy::ClientMayWorkOn(const std::string& path) {
+  const std::string workingCopy = root_ + "/Repository/FileStorage";
+  if (trust_ == Trust::kUnchecked) Check(workingCopy, workingCopy);
+  return trust_ == Trust::kTrusted && brimora::ClientMayWorkOn(root_, workingCopy, path);
+}
+
+bool CRestoreWorkingCopy::MayChange(const std::string& path) {
+  if (!ClientMayWorkOn(path)) return false;
+  if (changed_.contains(path)) return true;
+  std::string change;
+  if (!GetLocalChange(path, change)) {
+    WriteLog(0, messages::kRestoreStatusFailed, path);
+    return false;
+  }
+  if (change.empty() || OnlyMissing(change)) return true;
+  WriteLog(0, messages::kRestoreForeignChange, path, WithoutLineEnd(change));
+  return false;
+}
+
+}  // namespace brimora
