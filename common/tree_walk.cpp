@@ -281,27 +281,19 @@ TreeDeleteResult DeleteTree(const std::string& path, bool stopAtFirstFailure) {
 }
 
 std::string NextCopyName(const std::string& name) {
+  // Only a name that begins as an earlier copy's name continues its series; any other name,
+  // whatever "Copy" or brackets it holds, is an original and gets the first name of the series.
   static const std::string kCopyOf = "Copy of ";
-  const std::size_t dot = name.rfind('.');
-  const std::string title = dot == std::string::npos ? name : name.substr(0, dot);
-  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-
-  const std::size_t open = title.find('(');
-  const std::size_t close = title.find(')');
-  if (title.find("Copy ") == std::string::npos || (open != std::string::npos && close == std::string::npos)) {
-    return kCopyOf + title + extension;
+  static const std::string kNumbered = "Copy (";
+  static const std::string kOf = ") of ";
+  if (name.starts_with(kCopyOf)) return "Copy (1) of " + name.substr(kCopyOf.size());
+  if (name.starts_with(kNumbered)) {
+    const std::size_t end = name.find_first_not_of("0123456789", kNumbered.size());
+    if (end != std::string::npos && end > kNumbered.size() && name.compare(end, kOf.size(), kOf) == 0) {
+      return kNumbered + Increment(name.substr(kNumbered.size(), end - kNumbered.size())) + name.substr(end);
+    }
   }
-  if (open == std::string::npos) {
-    return "Copy (1) of " + title.substr(std::min(kCopyOf.size(), title.size())) + extension;
-  }
-  // The number between the brackets; text that is not a number counts as 0.
-  std::string digits;
-  if (close > open) {
-    const std::string inside = title.substr(open + 1, close - open - 1);
-    digits = inside.substr(0, inside.find_first_not_of("0123456789"));
-  }
-  const std::string rest = title.substr(std::min(close + 5, title.size()));
-  return "Copy (" + Increment(digits) + ") of " + rest + extension;
+  return kCopyOf + name;
 }
 
 }  // namespace brimora

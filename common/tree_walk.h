@@ -85,7 +85,9 @@ struct TreeDeleteResult {
 TreeDeleteResult DeleteTree(const std::string& path, bool stopAtFirstFailure);
 
 // The name that follows `name` (a bare file name) in the series "Copy of x", "Copy (1) of x",
-// "Copy (2) of x", ... The number may grow without limit.
+// "Copy (2) of x", ... Only a name beginning with "Copy of " or "Copy (<digits>) of " is read as
+// a name of the series; any other name x is its start and gets "Copy of x". The number may grow
+// without limit.
 std::string NextCopyName(const std::string& name);
 
 // How many names the copy tries for one file before it gives up.

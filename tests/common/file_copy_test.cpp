@@ -309,7 +309,12 @@ TEST_F(FolderCopyEngine, NextCopyNameSeriesAlwaysMovesOn) {
       {"/d/a.txt", "/d/Copy of a.txt"},           {"/d/Copy of a.txt", "/d/Copy (1) of a.txt"},
       {"/d/Copy (1) of a", "/d/Copy (2) of a"},   {"/d/Copy (9) of x", "/d/Copy (10) of x"},
       {"/d.e/f", "/d.e/Copy of f"},               {"rel", "Copy of rel"},
-      {"/d/Copy (x) of y.z", "/d/Copy (1) of y.z"}, {"/d/Copy (007) of x", "/d/Copy (8) of x"},
+      {"/d/Copy (007) of x", "/d/Copy (8) of x"},
+      // Only the start of a name is read as an earlier copy's; everything else is an original.
+      {"/d/My Copy (draft).txt", "/d/Copy of My Copy (draft).txt"},
+      {"/d/Copy (x) of y.z", "/d/Copy of Copy (x) of y.z"},
+      {"/d/Copy () of y", "/d/Copy of Copy () of y"}, {"/d/Copy (2)of y", "/d/Copy of Copy (2)of y"},
+      {"/d/Copy.of x", "/d/Copy of Copy.of x"}, {"/d/Copy of", "/d/Copy of Copy of"},
       // Numbers beyond any integer type still grow: the next name is never the same name.
       {"/d/Copy (2147483647) of x.dat", "/d/Copy (2147483648) of x.dat"},
       {"/d/Copy (99999999999999999999) of x", "/d/Copy (100000000000000000000) of x"},
