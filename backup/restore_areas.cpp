@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "backup/backup_support.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
@@ -20,16 +21,11 @@ namespace {
 
 using enum LayoutItem;
 
-bool Exists(const std::string& path) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(path, false, &info) != ENOENT;
-}
-
 // The FileStorage working copy's Config folder, made when missing (a failure shows in the copy
 // into it and in its check-in).
 std::string MakeConfigFolder(const std::string& root) {
   const std::string config = root + "/Repository/FileStorage/Config";
-  if (LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
+  if (LinkOnTheWay(root, config, true) == 0) CreateInstallationFolder(config);
   return config;
 }
 
@@ -110,7 +106,7 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   item(kConfigDrv, execute);
   item(kReportJobs, execute);
   const std::string users = RestoreSource(backup, kUsers);
-  if (Exists(users)) folder(users, root + "/Users");
+  if (!BackupEntryMissing(users)) folder(users, root + "/Users");
   item(kTestSystems, settingsFileFolder);
   item(kTestSystemGroups, settingsFileFolder);
 
@@ -120,13 +116,13 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   } else if (const int error = LinkOnTheWay(root, execute + "/", true); error != 0) {
     WriteLog(0, messages::kRestoreFolderToFailed, execute, settings, error);
     ok = false;
-  } else if (Exists(settings) &&
+  } else if (!BackupEntryMissing(settings) &&
              !CopyUtilizationFiles(settings + "/", execute + "/", "Restore", nullptr, platform::SourceLink::kRefuse)) {
     ok = false;
   }
 
   const std::string webReports = RestoreSource(backup, kWebReports);
-  if (FolderExists(webReports)) folder(webReports, execute + "/WebReports");
+  if (!BackupEntryMissing(webReports)) folder(webReports, execute + "/WebReports");
 
   WriteLog(1, messages::kRestoreSettingsComplete);
   return ok;
@@ -189,7 +185,7 @@ bool CBackup::RestorePartsTracker(const std::string& root, const std::string& ba
   configurationFile(kPartsDbExporterConfig, messages::kRestorePartTrackerFileFailed);
 
   const std::string changeLogs = RestoreSource(backup, kPartsChangeLogs);
-  if (Exists(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
+  if (!BackupEntryMissing(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
     WriteLog(0, messages::kRestorePartsChangeFilesFailed);
     ok = false;
   }

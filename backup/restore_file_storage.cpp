@@ -74,7 +74,7 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
 
   const std::string templates = workingCopy + "/" + kReportTemplates;
   if (platform::GetFileInfo(templates, false, &info) == ENOENT) {
-    if (LinkOnTheWay(root, templates, true) != 0 || platform::CreateFolder(templates) != 0) {
+    if (LinkOnTheWay(root, templates, true) != 0 || CreateInstallationFolder(templates) != 0) {
       WriteLog(0, messages::kRestoreCreateFolderFailed, kReportTemplates);
       ok = false;
     } else if (!ClientMayWorkOn(root, workingCopy, templates) ||
@@ -111,17 +111,18 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
     return false;
   }
   if (error == 0) error = folder.CreateUniqueChild(kStagingPrefix, 0700, &staging);
+  // The copy takes the owner and access lists of the folder it replaces, not the backup's.
+  platform::Folder stagingFolder;
+  if (error == 0) error = folder.OpenChild(staging, &stagingFolder);
+  if (error == 0) error = TakePlaceOf(folder, stagingFolder, layout::kFileStorage);
   if (error != 0) {
     WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+    if (!staging.empty()) folder.RemoveChild(staging, true);
     return false;
   }
   const std::string stagingPath = root + "/" + staging;
-  platform::FileInfo info;
   bool copied = RestoreTree(source, stagingPath, &error) && gate_.CopyMatches(stagingPath, layout::kFileStorage);
-  if (copied && backedUp.Describe(&info) == 0) {
-    platform::Folder stagingFolder;
-    copied = stagingFolder.Open(stagingPath, false) == 0 && stagingFolder.ApplyAttributes(info) == 0;
-  }
+  if (copied) copied = FinishPlaceOf(folder, stagingFolder, layout::kFileStorage, backedUp) == 0;
   if (copied) {
     // One step where the file system allows it; else two renames, the installation's folder
     // moving to the staging name first, so that it is never deleted before the copy stands.

@@ -54,9 +54,9 @@ struct DestinationFolder {
   bool created = false;
   long originalMode = -1;
 
-  void Finish(const FileInfo& source) {
+  void Finish(const Folder& source, platform::Ownership ownership) {
     if (created) {
-      folder.ApplyAttributes(source);
+      FinishMadeFolder(folder, source, ownership);
     } else if (originalMode >= 0) {
       folder.SetMode(static_cast<std::uint32_t>(originalMode));
     }
@@ -75,7 +75,10 @@ class TreeCopier {
       switch (entry.kind) {
         case EntryKind::kFolder: ok = CopyFolder(source, entry.name, destination); break;
         case EntryKind::kFile:
-        case EntryKind::kLink: ok = CopyFileEntry(source, entry.name, destination, entry.name, options_.conflict, failure_); break;
+        case EntryKind::kLink:
+          ok = CopyFileEntry(source, entry.name, destination, entry.name, options_.conflict, failure_,
+                             options_.ownership);
+          break;
         case EntryKind::kOther: WriteLog(1, kSpecialFileSkipped, JoinPath(source.Path(), entry.name)); break;
       }
       if (!ok) return false;
@@ -104,7 +107,7 @@ class TreeCopier {
     ancestors_.push_back(info.id);
     const bool copied = CopyContents(source, destination.folder);
     ancestors_.pop_back();
-    destination.Finish(info);
+    destination.Finish(source, options_.ownership);
     return copied;
   }
 
@@ -121,7 +124,11 @@ class TreeCopier {
     if (rc == ELOOP) return OwnFailure(ELOOP, kLinkWhereFolderNeeded, path, failure_);
     if (rc == ENOTDIR) return OwnFailure(ENOTDIR, kNotAFolder, path, failure_);
     if (rc != 0) return SystemFailure(rc, path, failure_);
-    if (!destination->created) destination->originalMode = MakeWritable(destination->folder);
+    if (destination->created) {
+      AdoptMadeFolder(destination->folder, parent, options_.ownership);
+    } else {
+      destination->originalMode = MakeWritable(destination->folder);
+    }
     return true;
   }
 
@@ -252,11 +259,35 @@ bool CopyFolderTree(const Folder& source, const Folder& destination, const TreeC
   return copied;
 }
 
+void AdoptMadeFolder(const Folder& made, const Folder& parent, platform::Ownership ownership) {
+  FileInfo info;
+  if (ownership == platform::Ownership::kDestination && parent.Describe(&info) == 0) {
+    made.SetOwner(info.owner, info.group);
+  }
+}
+
+void FinishMadeFolder(const Folder& made, const Folder& source, platform::Ownership ownership) {
+  FileInfo info;
+  if (source.Describe(&info) != 0) return;
+  if (ownership == platform::Ownership::kSource) {
+    made.ApplyAttributes(info);
+    made.CopyAccessLists(source);
+    return;
+  }
+  FileInfo own;
+  if (made.Describe(&own) != 0) return;
+  info.owner = own.owner;
+  info.group = own.group;
+  info.mode &= platform::kInstallableModeBits;
+  made.ApplyAttributes(info);
+}
+
 bool CopyFileEntry(const Folder& from, const std::string& name, const Folder& to, const std::string& targetName,
-                   ConflictPolicy conflict, TreeFailure* failure) {
+                   ConflictPolicy conflict, TreeFailure* failure, platform::Ownership ownership) {
   platform::PendingFile pending;
   bool skipped = false;
-  if (const int rc = platform::CopyToPending(from, name, false, to, &pending, &skipped); rc != 0) {
+  if (const int rc = platform::CopyToPending(from, name, false, to, &pending, &skipped, ownership, targetName);
+      rc != 0) {
     return SystemFailure(rc, JoinPath(from.Path(), name), failure);
   }
   if (skipped) {
