@@ -72,8 +72,11 @@ class CBackup {
 
   // Copies one file; a source that does not exist is logged as skipped and answers true.
   // On failure *error (when given) holds the system error code. A named file of the
-  // installation that is a link is saved with its content (link kFollow); a copy out of an
-  // untrusted folder passes kCopyAsLink, so a link there is never read through.
+  // installation that is a link is saved with its content (link kFollow). A copy out of the
+  // restore's untrusted backup folder passes kRefuse: a link there fails the copy, a socket,
+  // FIFO or device there fails it too (ENXIO), only ENOENT counts as missing
+  // (BackupEntryMissing), and the copy takes the installation's owners and permissions
+  // (platform::Ownership::kDestination).
   bool CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                       int* error = nullptr, platform::SourceLink link = platform::SourceLink::kFollow);
   // CopyBackupFile without replacing, writing the step's error line when the copy fails.
@@ -120,14 +123,17 @@ class CBackup {
   // Where an item of the backup layout lies in the backup folder `backup`.
   static std::string RestoreSource(const std::string& backup, LayoutItem item);
 
-  // Restores one file over `destination`. A source that does not exist is logged as skipped
-  // and answers true. The backup folder is not trusted: a link at the source, or in place of a
-  // folder on its way below the backup folder, fails the copy (ELOOP); so does a link in place
-  // of a folder on the destination's way below the install path. On failure *error holds the
-  // system error code. The destination's folder is not created.
+  // Restores one file over `destination`, with the installation's owners and permissions
+  // (platform::Ownership::kDestination). A source missing from the backup (BackupEntryMissing)
+  // is logged as skipped and answers true; a folder, socket, FIFO or device there fails. The
+  // backup folder is not trusted: a link at the source, or in place of a folder on its way
+  // below the backup folder, fails the copy (ELOOP); so does a link in place of a folder on the
+  // destination's way below the install path. On failure *error holds the system error code.
+  // The destination's folder is not created.
   bool RestoreFile(const std::string& source, const std::string& destination, int* error);
   // Copies the folder `source` over `destination` (created as needed, existing files replaced)
-  // under the same rules for links, the link test also covering both folders themselves. On
+  // under the same rules for links and owners, the link test also covering both folders
+  // themselves; anything at `source` that is not a folder fails it (ENOTDIR). On
   // failure a line names where it stopped, and *error holds the system error code.
   bool RestoreTree(const std::string& source, const std::string& destination, int* error);
 
@@ -181,7 +187,8 @@ class CBackup {
 // else to the trace log as a restore error line. label ("Backup" when empty) opens the skip
 // and backup error lines. A source folder that cannot be
 // listed is a failure too (one line). `link` says whether a file that is a link is read
-// through. True when no copy failed.
+// through; kRefuse copies out of the untrusted backup folder as CopyBackupFile does. True when
+// no copy failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log, platform::SourceLink link);
 

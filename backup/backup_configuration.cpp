@@ -29,11 +29,15 @@ constexpr LayoutItem kConfigurationFiles[] = {
 
 constexpr LayoutItem kSecurityFiles[] = {kCommandList, kUsersData, kUsersXml, kServerAccess, kServerAccessPrevious};
 
-// A copy that meets a socket, FIFO or device instead of a file says so and goes on.
+// A copy out of the installation that meets a socket, FIFO or device instead of a file says so
+// and goes on. A copy out of a folder whose links are refused, the restore's backup folder, fails
+// on one (ENXIO), and what it writes takes the installation's owners and permissions.
 int CopyNamedFile(const std::string& source, const std::string& destination, bool failIfExists,
                   platform::SourceLink link) {
   bool skipped = false;
-  const int rc = platform::CopyOneFile(source, destination, failIfExists, link, &skipped);
+  const bool untrusted = link == platform::SourceLink::kRefuse;
+  const int rc = platform::CopyOneFile(source, destination, failIfExists, link, untrusted ? nullptr : &skipped,
+                                       untrusted ? platform::Ownership::kDestination : platform::Ownership::kSource);
   if (rc == 0 && skipped) WriteLog(1, kSpecialFileSkipped, source);
   return rc;
 }
@@ -42,7 +46,7 @@ int CopyNamedFile(const std::string& source, const std::string& destination, boo
 
 bool CBackup::CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                              int* error, platform::SourceLink link) {
-  if (PathIsMissing(source)) {
+  if (link == platform::SourceLink::kRefuse ? BackupEntryMissing(source) : PathIsMissing(source)) {
     const std::string message = Format(messages::kSourceFileMissing, currentBackupFolder, source);
     if (!backupLog.WriteText(1, message)) WriteLogText(1, message);
     return true;
@@ -116,7 +120,7 @@ bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& de
     for (const std::string& match : matches) {
       const std::string source = sourceFolder + match;
       const std::string destination = destinationFolder + match;
-      if (PathIsMissing(source)) {
+      if (link == platform::SourceLink::kRefuse ? BackupEntryMissing(source) : PathIsMissing(source)) {
         WriteLog(1, messages::kUtilizationFileMissing, shownLabel, source);
         continue;
       }

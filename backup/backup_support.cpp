@@ -12,4 +12,9 @@ bool PathIsMissing(const std::string& path) {
   return error == ENOENT || error == ENOTDIR;
 }
 
+bool BackupEntryMissing(const std::string& path) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, false, &info) == ENOENT;
+}
+
 }  // namespace brimora

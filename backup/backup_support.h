@@ -10,4 +10,9 @@ namespace brimora {
 // follows then fails and says so, instead of the data being skipped as absent.
 bool PathIsMissing(const std::string& path);
 
+// The restore's one test of an entry of the backup folder: missing only when the system says
+// nothing is there (ENOENT). Anything else, a link, an entry of another kind or one that cannot
+// be examined, is present, and the copy that reads it decides whether the item is restored.
+bool BackupEntryMissing(const std::string& path);
+
 }  // namespace brimora

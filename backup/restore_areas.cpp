@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "backup/backup_support.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
@@ -20,6 +21,7 @@ namespace {
 
 using enum LayoutItem;
 
+// An installation path is there unless the system says nothing is (ENOENT).
 bool Exists(const std::string& path) {
   platform::FileInfo info;
   return platform::GetFileInfo(path, false, &info) != ENOENT;
@@ -29,7 +31,7 @@ bool Exists(const std::string& path) {
 
 bool CBackup::RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
                                 const char* restoreFailed, const std::string& comment, const std::string& userName) {
-  if (LinkOnTheWay(backupPath, source, false) == 0 && !Exists(source)) {
+  if (LinkOnTheWay(backupPath, source, false) == 0 && BackupEntryMissing(source)) {
     WriteLog(1, messages::kRestoreCheckinSkipped, source);
     return true;
   }
@@ -39,7 +41,7 @@ bool CBackup::RestoreConfigFile(const std::string& root, const std::string& sour
   const bool folderMayChange = workingCopy_.MayChange(config);
   bool fileMayChange = workingCopy_.MayChange(file);
   if (folderMayChange) {
-    if (!Exists(config) && LinkOnTheWay(root, config, true) == 0) platform::CreateFolder(config);
+    if (!Exists(config) && LinkOnTheWay(root, config, true) == 0) CreateInstallationFolder(config);
     workingCopy_.Changed(config);
   }
   int error = 0;
@@ -118,7 +120,7 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   item(kConfigDrv, execute);
   item(kReportJobs, execute);
   const std::string users = RestoreSource(backup, kUsers);
-  if (Exists(users)) folder(users, root + "/Users");
+  if (!BackupEntryMissing(users)) folder(users, root + "/Users");
   item(kTestSystems, settingsFileFolder);
   item(kTestSystemGroups, settingsFileFolder);
 
@@ -128,13 +130,13 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   } else if (const int error = LinkOnTheWay(root, execute + "/", true); error != 0) {
     WriteLog(0, messages::kRestoreFolderToFailed, execute, settings, error);
     ok = false;
-  } else if (Exists(settings) &&
+  } else if (!BackupEntryMissing(settings) &&
              !CopyUtilizationFiles(settings + "/", execute + "/", "Restore", nullptr, platform::SourceLink::kRefuse)) {
     ok = false;
   }
 
   const std::string webReports = RestoreSource(backup, kWebReports);
-  if (FolderExists(webReports)) folder(webReports, execute + "/WebReports");
+  if (!BackupEntryMissing(webReports)) folder(webReports, execute + "/WebReports");
 
   WriteLog(1, messages::kRestoreSettingsComplete);
   return ok;
@@ -189,7 +191,7 @@ bool CBackup::RestorePartsTracker(const std::string& root, const std::string& ba
   configurationFile(kPartsDbExporterConfig, messages::kRestorePartTrackerFileFailed);
 
   const std::string changeLogs = RestoreSource(backup, kPartsChangeLogs);
-  if (Exists(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
+  if (!BackupEntryMissing(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
     WriteLog(0, messages::kRestorePartsChangeFilesFailed);
     ok = false;
   }

@@ -75,7 +75,7 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
     if (!workingCopy_.MayChange(templates)) {
       WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
       ok = false;
-    } else if (LinkOnTheWay(root, templates, true) != 0 || platform::CreateFolder(templates) != 0) {
+    } else if (LinkOnTheWay(root, templates, true) != 0 || CreateInstallationFolder(templates) != 0) {
       WriteLog(0, messages::kRestoreCreateFolderFailed, kReportTemplates);
       ok = false;
     } else {
@@ -115,17 +115,18 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
     return false;
   }
   if (error == 0) error = folder.CreateUniqueChild(kStagingPrefix, 0700, &staging);
+  // The copy takes the owner and access lists of the folder it replaces, not the backup's.
+  platform::Folder stagingFolder;
+  if (error == 0) error = folder.OpenChild(staging, &stagingFolder);
+  if (error == 0) error = TakePlaceOf(folder, stagingFolder, layout::kFileStorage);
   if (error != 0) {
     WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+    if (!staging.empty()) folder.RemoveChild(staging, true);
     return false;
   }
   const std::string stagingPath = root + "/" + staging;
-  platform::FileInfo info;
   bool copied = RestoreTree(source, stagingPath, &error) && gate_.CopyMatches(stagingPath, layout::kFileStorage);
-  if (copied && backedUp.Describe(&info) == 0) {
-    platform::Folder stagingFolder;
-    copied = stagingFolder.Open(stagingPath, false) == 0 && stagingFolder.ApplyAttributes(info) == 0;
-  }
+  if (copied) copied = FinishPlaceOf(folder, stagingFolder, layout::kFileStorage, backedUp) == 0;
   // A working copy of another repository (or one the client cannot read) never takes the place
   // of the installation's: the restore would commit wherever it points.
   const std::string workingCopy = std::string("/") + kWorkingCopy;

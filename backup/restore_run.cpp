@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "backup/backup.h"
+#include "backup/backup_support.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
@@ -49,21 +50,25 @@ bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& use
 bool CBackup::RestoreFile(const std::string& source, const std::string& destination, int* error) {
   *error = LinkOnTheWay(backupPath, source, false);
   if (*error != 0) return false;
-  platform::FileInfo info;
-  if (platform::GetFileInfo(source, false, &info) == ENOENT) {
+  if (BackupEntryMissing(source)) {
     WriteLog(1, messages::kRestoreSourceMissing, "Backup", source);
     return true;
   }
   *error = LinkOnTheWay(installPath, destination, false);
   if (*error != 0) return false;
-  bool skipped = false;
-  *error = platform::CopyOneFile(source, destination, false, platform::SourceLink::kRefuse, &skipped);
-  if (*error == 0 && skipped) WriteLog(1, kSpecialFileSkipped, source);
+  // A socket, FIFO or device in place of the file fails it (ENXIO), as a folder there does.
+  *error = platform::CopyOneFile(source, destination, false, platform::SourceLink::kRefuse, nullptr,
+                                 platform::Ownership::kDestination);
   return *error == 0;
 }
 
 bool CBackup::RestoreTree(const std::string& source, const std::string& destination, int* error) {
-  const int sourceError = LinkOnTheWay(backupPath, source, true);
+  int sourceError = LinkOnTheWay(backupPath, source, true);
+  // Present means a folder: anything else there fails the item. A missing one is the caller's.
+  platform::FileInfo info;
+  if (sourceError == 0) sourceError = platform::GetFileInfo(source, false, &info);
+  if (sourceError == 0 && info.kind != platform::EntryKind::kFolder) sourceError = ENOTDIR;
+  if (sourceError == ENOENT) sourceError = 0;
   const int destinationError = sourceError != 0 ? 0 : LinkOnTheWay(installPath, destination, true);
   if (sourceError != 0 || destinationError != 0) {
     *error = sourceError != 0 ? sourceError : destinationError;
@@ -72,7 +77,7 @@ bool CBackup::RestoreTree(const std::string& source, const std::string& destinat
     return false;
   }
   TreeFailure failure;
-  if (CopyFolder(source, destination, error, &failure)) return true;
+  if (CopyFolder(source, destination, error, &failure, {}, platform::Ownership::kDestination)) return true;
   WriteLog(0, messages::kRestoreCopyFailedAt, failure.Description());
   return false;
 }
@@ -81,8 +86,7 @@ bool CBackup::RestoreParameterManagerImages(const std::string& root, const std::
   WriteLog(1, messages::kRestoreImagesStart);
   const std::string source = RestoreSource(backup, LayoutItem::kParameterManagerImages);
   const std::string destination = root + "/Execute/ParameterManager/images";
-  platform::FileInfo info;
-  if (platform::GetFileInfo(source, false, &info) != ENOENT) {
+  if (!BackupEntryMissing(source)) {
     int error = 0;
     if (!RestoreTree(source, destination, &error)) {
       WriteLog(0, messages::kRestoreImagesFailed);

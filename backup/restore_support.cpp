@@ -3,7 +3,9 @@
 #include <cerrno>
 
 #include "backup/restore_messages.h"
+#include "common/paths.h"
 #include "common/trace_log.h"
+#include "common/tree_walk.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -55,6 +57,47 @@ bool ClientMayWorkOn(const std::string& root, const std::string& workingCopy, co
   if (error == 0) return true;
   WriteLog(0, messages::kRestoreClientRefused, path, platform::ErrorText(error));
   return false;
+}
+
+int CreateInstallationFolder(const std::string& path) {
+  platform::Folder parent;
+  if (const int error = parent.Open(ParentFolder(path), true); error != 0) return error;
+  const std::string name = LastComponent(path);
+  if (const int error = parent.CreateChild(name, 0777); error != 0) return error;
+  platform::Folder made;
+  if (parent.OpenChild(name, &made) == 0) AdoptMadeFolder(made, parent, platform::Ownership::kDestination);
+  return 0;
+}
+
+int TakePlaceOf(const platform::Folder& parent, const platform::Folder& made, const std::string& replaced) {
+  // Anything but a folder there (a link included, never followed) is replaced like nothing.
+  platform::Folder old;
+  if (parent.OpenChild(replaced, &old) != 0) {
+    AdoptMadeFolder(made, parent, platform::Ownership::kDestination);
+    return 0;
+  }
+  platform::FileInfo info;
+  if (const int error = old.Describe(&info); error != 0) return error;
+  (void)made.SetOwner(info.owner, info.group);  // a file system without owners keeps the copy's
+  return made.CopyAccessLists(old);
+}
+
+int FinishPlaceOf(const platform::Folder& parent, const platform::Folder& made, const std::string& replaced,
+                  const platform::Folder& source) {
+  platform::FileInfo info;
+  platform::FileInfo given;
+  if (const int error = source.Describe(&info); error != 0) return error;
+  if (const int error = made.Describe(&given); error != 0) return error;
+  platform::Folder old;
+  platform::FileInfo kept;
+  if (parent.OpenChild(replaced, &old) == 0 && old.Describe(&kept) == 0) {
+    given.mode = kept.mode;
+  } else {
+    given.mode = info.mode & platform::kInstallableModeBits;
+  }
+  given.accessed = info.accessed;
+  given.modified = info.modified;
+  return made.ApplyAttributes(given);
 }
 
 }  // namespace brimora

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace brimora {
 
 // Examines the components of `path` that follow `base`, without following links. Answers ELOOP
@@ -24,5 +26,20 @@ bool LiesInside(const std::string& path, const std::string& folder);
 // it would change another working copy and commit to that one's repository. When it may not, a
 // level-0 line names the path.
 bool ClientMayWorkOn(const std::string& root, const std::string& workingCopy, const std::string& path);
+
+// Creates the folder `path` as a new entry of the installation: it takes the owner and group of
+// the folder it is made in and inherits that folder's default access list. Answers 0 or the
+// system's error code of the creation.
+int CreateInstallationFolder(const std::string& path);
+
+// The installation's rules for a folder `made` in `parent` that is to take the place of the
+// entry `replaced` there. Before it is filled (TakePlaceOf), it takes the owner, group and access
+// lists of the folder it replaces, or the owner and group of `parent` when there is none, so
+// that what is copied into it takes them. Once filled (FinishPlaceOf), it takes the permission
+// bits of the folder it replaces (for a new one, those of `source` within
+// platform::kInstallableModeBits) and the times of `source`.
+int TakePlaceOf(const platform::Folder& parent, const platform::Folder& made, const std::string& replaced);
+int FinishPlaceOf(const platform::Folder& parent, const platform::Folder& made, const std::string& replaced,
+                  const platform::Folder& source);
 
 }  // namespace brimora

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "common/paths.h"
 #include "common/strings.h"
 #include "common/tree_walk.h"
 #include "common/wildcard.h"
@@ -36,22 +37,32 @@ bool IsRealOrLinkedFolder(const std::string& path) {
   return platform::GetFileInfo(path, true, &info) == 0 && info.kind == EntryKind::kFolder;
 }
 
+// One folder of a copy's destination path; one it makes follows the ownership rules.
+void MakeFolder(const std::string& path, platform::Ownership ownership) {
+  if (platform::CreateFolder(path) != 0 || ownership == platform::Ownership::kSource) return;
+  platform::Folder parent;
+  platform::Folder made;
+  if (parent.Open(ParentFolder(path), true) == 0 && parent.OpenChild(LastComponent(path), &made) == 0) {
+    AdoptMadeFolder(made, parent, ownership);
+  }
+}
+
 // Every folder of the path, the last included; failures (mostly "already there") are left for
 // the copy that follows to report.
-void EnsureFolderPath(const std::string& path) {
+void EnsureFolderPath(const std::string& path, platform::Ownership ownership) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
-    if (path[slash - 1] != '/') platform::CreateFolder(path.substr(0, slash));
+    if (path[slash - 1] != '/') MakeFolder(path.substr(0, slash), ownership);
   }
-  platform::CreateFolder(path);
+  MakeFolder(path, ownership);
 }
 
 bool CopyTree(const std::string& source, const std::string& destination,
-              const std::vector<platform::FileId>& leaveOut, TreeFailure* failure) {
+              const std::vector<platform::FileId>& leaveOut, platform::Ownership ownership, TreeFailure* failure) {
   platform::Folder from;
   const int opened = from.Open(source, true);
   const bool created = !Exists(destination, true);
-  if (created) EnsureFolderPath(destination);
+  if (created) EnsureFolderPath(destination, ownership);
   if (opened == ENOENT || opened == ENOTDIR) return true;
   if (opened != 0) {
     *failure = {opened, source, platform::ErrorText(opened)};
@@ -70,9 +81,10 @@ bool CopyTree(const std::string& source, const std::string& destination,
   }
   TreeCopyOptions options;
   options.leaveOut = leaveOut;
+  options.ownership = ownership;
   if (!CopyFolderTree(from, to, options, failure)) return false;
   // Attributes last: a read-only source folder must not stop its own copy from being filled.
-  if (created) to.ApplyAttributes(sourceInfo);
+  if (created) FinishMadeFolder(to, from, ownership);
   return true;
 }
 
@@ -92,10 +104,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 }  // namespace
 
 bool CopyFolder(const std::string& source, const std::string& destination, int* error,
-                TreeFailure* failure, const std::vector<platform::FileId>& leaveOut) {
+                TreeFailure* failure, const std::vector<platform::FileId>& leaveOut, platform::Ownership ownership) {
   TreeFailure local;
   TreeFailure* report = failure != nullptr ? failure : &local;
-  if (CopyTree(source, destination, leaveOut, report)) return true;
+  if (CopyTree(source, destination, leaveOut, ownership, report)) return true;
   if (error != nullptr) *error = report->code;
   platform::SetLastError(report->code);
   return false;

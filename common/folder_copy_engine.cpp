@@ -124,7 +124,7 @@ void CFolderCopyEngine::CopyFolderInto(const std::string& source, const std::str
   FileInfo destinationInfo;
   if (into.Describe(&destinationInfo) == 0) options.leaveOut.push_back(destinationInfo.id);
   if (!CopyFolderTree(from, target, options, &failure_)) ThrowFailure(failure_);
-  if (created) target.ApplyAttributes(sourceInfo);
+  if (created) FinishMadeFolder(target, from, platform::Ownership::kSource);
 }
 
 void CFolderCopyEngine::CopyFileTo(const std::string& source, const std::string& destinationFolder,

@@ -54,9 +54,9 @@ struct DestinationFolder {
   bool created = false;
   long originalMode = -1;
 
-  void Finish(const FileInfo& source) {
+  void Finish(const Folder& source, platform::Ownership ownership) {
     if (created) {
-      folder.ApplyAttributes(source);
+      FinishMadeFolder(folder, source, ownership);
     } else if (originalMode >= 0) {
       folder.SetMode(static_cast<std::uint32_t>(originalMode));
     }
@@ -75,7 +75,10 @@ class TreeCopier {
       switch (entry.kind) {
         case EntryKind::kFolder: ok = CopyFolder(source, entry.name, destination); break;
         case EntryKind::kFile:
-        case EntryKind::kLink: ok = CopyFileEntry(source, entry.name, destination, entry.name, options_.conflict, failure_); break;
+        case EntryKind::kLink:
+          ok = CopyFileEntry(source, entry.name, destination, entry.name, options_.conflict, failure_,
+                             options_.ownership);
+          break;
         case EntryKind::kOther: WriteLog(1, kSpecialFileSkipped, JoinPath(source.Path(), entry.name)); break;
       }
       if (!ok) return false;
@@ -104,7 +107,7 @@ class TreeCopier {
     ancestors_.push_back(info.id);
     const bool copied = CopyContents(source, destination.folder);
     ancestors_.pop_back();
-    destination.Finish(info);
+    destination.Finish(source, options_.ownership);
     return copied;
   }
 
@@ -121,7 +124,11 @@ class TreeCopier {
     if (rc == ELOOP) return OwnFailure(ELOOP, kLinkWhereFolderNeeded, path, failure_);
     if (rc == ENOTDIR) return OwnFailure(ENOTDIR, kNotAFolder, path, failure_);
     if (rc != 0) return SystemFailure(rc, path, failure_);
-    if (!destination->created) destination->originalMode = MakeWritable(destination->folder);
+    if (destination->created) {
+      AdoptMadeFolder(destination->folder, parent, options_.ownership);
+    } else {
+      destination->originalMode = MakeWritable(destination->folder);
+    }
     return true;
   }
 
@@ -252,11 +259,35 @@ bool CopyFolderTree(const Folder& source, const Folder& destination, const TreeC
   return copied;
 }
 
+void AdoptMadeFolder(const Folder& made, const Folder& parent, platform::Ownership ownership) {
+  FileInfo info;
+  if (ownership == platform::Ownership::kDestination && parent.Describe(&info) == 0) {
+    made.SetOwner(info.owner, info.group);
+  }
+}
+
+void FinishMadeFolder(const Folder& made, const Folder& source, platform::Ownership ownership) {
+  FileInfo info;
+  if (source.Describe(&info) != 0) return;
+  if (ownership == platform::Ownership::kSource) {
+    made.ApplyAttributes(info);
+    made.CopyAccessLists(source);
+    return;
+  }
+  FileInfo own;
+  if (made.Describe(&own) != 0) return;
+  info.owner = own.owner;
+  info.group = own.group;
+  info.mode &= platform::kInstallableModeBits;
+  made.ApplyAttributes(info);
+}
+
 bool CopyFileEntry(const Folder& from, const std::string& name, const Folder& to, const std::string& targetName,
-                   ConflictPolicy conflict, TreeFailure* failure) {
+                   ConflictPolicy conflict, TreeFailure* failure, platform::Ownership ownership) {
   platform::PendingFile pending;
   bool skipped = false;
-  if (const int rc = platform::CopyToPending(from, name, false, to, &pending, &skipped); rc != 0) {
+  if (const int rc = platform::CopyToPending(from, name, false, to, &pending, &skipped, ownership, targetName);
+      rc != 0) {
     return SystemFailure(rc, JoinPath(from.Path(), name), failure);
   }
   if (skipped) {
@@ -281,27 +312,19 @@ TreeDeleteResult DeleteTree(const std::string& path, bool stopAtFirstFailure) {
 }
 
 std::string NextCopyName(const std::string& name) {
+  // Only a name that begins as an earlier copy's name continues its series; any other name,
+  // whatever "Copy" or brackets it holds, is an original and gets the first name of the series.
   static const std::string kCopyOf = "Copy of ";
-  const std::size_t dot = name.rfind('.');
-  const std::string title = dot == std::string::npos ? name : name.substr(0, dot);
-  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-
-  const std::size_t open = title.find('(');
-  const std::size_t close = title.find(')');
-  if (title.find("Copy ") == std::string::npos || (open != std::string::npos && close == std::string::npos)) {
-    return kCopyOf + title + extension;
+  static const std::string kNumbered = "Copy (";
+  static const std::string kOf = ") of ";
+  if (name.starts_with(kCopyOf)) return "Copy (1) of " + name.substr(kCopyOf.size());
+  if (name.starts_with(kNumbered)) {
+    const std::size_t end = name.find_first_not_of("0123456789", kNumbered.size());
+    if (end != std::string::npos && end > kNumbered.size() && name.compare(end, kOf.size(), kOf) == 0) {
+      return kNumbered + Increment(name.substr(kNumbered.size(), end - kNumbered.size())) + name.substr(end);
+    }
   }
-  if (open == std::string::npos) {
-    return "Copy (1) of " + title.substr(std::min(kCopyOf.size(), title.size())) + extension;
-  }
-  // The number between the brackets; text that is not a number counts as 0.
-  std::string digits;
-  if (close > open) {
-    const std::string inside = title.substr(open + 1, close - open - 1);
-    digits = inside.substr(0, inside.find_first_not_of("0123456789"));
-  }
-  const std::string rest = title.substr(std::min(close + 5, title.size()));
-  return "Copy (" + Increment(digits) + ") of " + rest + extension;
+  return kCopyOf + name;
 }
 
 }  // namespace brimora

@@ -51,6 +51,8 @@ struct TreeFailure {
 
 struct TreeCopyOptions {
   ConflictPolicy conflict = ConflictPolicy::kReplace;
+  // Whose owner, group, permission bits and access lists what the copy writes gets.
+  platform::Ownership ownership = platform::Ownership::kSource;
   // Folders never entered wherever they turn up in the source, besides the destination itself
   // (for example the backup folder of the run).
   std::vector<platform::FileId> leaveOut;
@@ -58,16 +60,26 @@ struct TreeCopyOptions {
 
 // Copies everything in `source` into `destination`, recursively, merging into folders that
 // are already there. Folders the copy creates are writable by it until they are filled and then
-// get the source folder's permission bits and times (and owner as root); a folder that is
-// already there but not writable is made writable for the copy and given its mode back after
-// it. Stops at the first failure and answers false with *failure set; what was copied until
-// then stays.
+// get their attributes as FinishMadeFolder says (with kDestination, the owner of the folder
+// they are made in from the start, so that what is made in them follows); a folder that is
+// already there keeps its attributes, and when it is not writable it is made writable for the
+// copy and given its mode back after it. Stops at the first failure and answers false with
+// *failure set; what was copied until then stays.
 bool CopyFolderTree(const platform::Folder& source, const platform::Folder& destination,
                     const TreeCopyOptions& options, TreeFailure* failure);
 
 // Copies one file or link (`name` in `from`) to `targetName` in `to` under the conflict policy.
 bool CopyFileEntry(const platform::Folder& from, const std::string& name, const platform::Folder& to,
-                   const std::string& targetName, ConflictPolicy conflict, TreeFailure* failure);
+                   const std::string& targetName, ConflictPolicy conflict, TreeFailure* failure,
+                   platform::Ownership ownership = platform::Ownership::kSource);
+
+// A folder a copy has just made in `parent`: with kDestination it takes the owner and group of
+// `parent` (it inherited the default access list already); with kSource nothing changes yet.
+void AdoptMadeFolder(const platform::Folder& made, const platform::Folder& parent, platform::Ownership ownership);
+// A folder a copy has made and filled gets the times of the folder `source` and, with kSource,
+// its permission bits, access lists and (as root) owner and group; with kDestination its
+// permission bits within platform::kInstallableModeBits, keeping its own owner and lists.
+void FinishMadeFolder(const platform::Folder& made, const platform::Folder& source, platform::Ownership ownership);
 
 struct TreeDeleteResult {
   // A file whose missing write permission could not be given back was left, with its folders.
@@ -85,7 +97,9 @@ struct TreeDeleteResult {
 TreeDeleteResult DeleteTree(const std::string& path, bool stopAtFirstFailure);
 
 // The name that follows `name` (a bare file name) in the series "Copy of x", "Copy (1) of x",
-// "Copy (2) of x", ... The number may grow without limit.
+// "Copy (2) of x", ... Only a name beginning with "Copy of " or "Copy (<digits>) of " is read as
+// a name of the series; any other name x is its start and gets "Copy of x". The number may grow
+// without limit.
 std::string NextCopyName(const std::string& name);
 
 // How many names the copy tries for one file before it gives up.

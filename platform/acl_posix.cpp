@@ -4,10 +4,14 @@
 #include <pwd.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <vector>
+
+#include "platform/posix_util.h"
 
 namespace brimora::platform {
 namespace {
@@ -101,7 +105,48 @@ int ExtendFileList(const std::string& path, acl_type_t type, mode_t mode, uid_t 
   return acl_set_file(path.c_str(), type, extended.get()) == 0 ? 0 : errno;
 }
 
+// A descriptor opened only for reaching entries (O_PATH) takes no attribute calls; its /proc
+// name leads to the very object it holds.
+std::string ObjectPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool NoList(int error) { return error == ENODATA || error == EOPNOTSUPP; }
+
 }  // namespace
+
+namespace posix {
+
+int ReadAccessList(int fd, const char* which, std::string* value) {
+  value->clear();
+  for (;;) {
+    ssize_t size = fgetxattr(fd, which, nullptr, 0);
+    const bool byPath = size < 0 && errno == EBADF;
+    if (byPath) size = getxattr(ObjectPath(fd).c_str(), which, nullptr, 0);
+    if (size < 0) return NoList(errno) ? 0 : errno;
+    value->resize(static_cast<std::size_t>(size));
+    const ssize_t got = byPath ? getxattr(ObjectPath(fd).c_str(), which, value->data(), value->size())
+                               : fgetxattr(fd, which, value->data(), value->size());
+    if (got >= 0) {
+      value->resize(static_cast<std::size_t>(got));
+      return 0;
+    }
+    value->clear();
+    if (NoList(errno)) return 0;
+    if (errno != ERANGE) return errno;  // ERANGE: the list grew meanwhile
+  }
+}
+
+int WriteAccessList(int fd, const char* which, const std::string& value) {
+  int rc = value.empty() ? fremovexattr(fd, which) : fsetxattr(fd, which, value.data(), value.size(), 0);
+  if (rc != 0 && errno == EBADF) {
+    const std::string path = ObjectPath(fd);
+    rc = value.empty() ? removexattr(path.c_str(), which)
+                       : setxattr(path.c_str(), which, value.data(), value.size(), 0);
+  }
+  if (rc == 0 || (value.empty() && NoList(errno))) return 0;
+  return errno;
+}
+
+}  // namespace posix
 
 int LookupAccount(const std::string& name, std::uint32_t* id) {
   long hint = sysconf(_SC_GETPW_R_SIZE_MAX);

@@ -66,11 +66,27 @@ struct FileInfo {
 // Permission bits that a folder needs for its owner to list it, enter it and change it.
 inline constexpr std::uint32_t kOwnerAllRights = 0700;
 inline constexpr std::uint32_t kOwnerWrite = 0200;
+// The permission bits a new entry of an installation may take from a copy's source: no
+// set-user-id, set-group-id or sticky bit, and no write permission for others.
+inline constexpr std::uint32_t kInstallableModeBits = 0775;
+
+// Where a copy takes the owner, group, permission bits and access lists of what it writes.
+enum class Ownership {
+  // From the source, as `cp -a` keeps them: permission bits and POSIX access lists always, owner
+  // and group when the process runs as root. The backup, whose sources are the installation.
+  kSource,
+  // From the destination, for a source that is not trusted (the restore's backup folder): a
+  // file that replaces a regular file keeps that file's owner, group, permission bits and access
+  // list; a new entry takes the owner and group of the folder it is made in, inherits that
+  // folder's default access list, and takes the source's permission bits within
+  // kInstallableModeBits. Contents and times still come from the source.
+  kDestination,
+};
 
 class Folder;
 class PendingFile;
 int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
-                  PendingFile* pending, bool* skipped);
+                  PendingFile* pending, bool* skipped, Ownership ownership, const std::string& targetName);
 
 // An open folder. Movable, not copyable; closes its descriptor when destroyed.
 class Folder {
@@ -140,11 +156,18 @@ class Folder {
   // Gives this folder the permission bits and times of `info` (and its owner and group when
   // the process runs as root).
   int ApplyAttributes(const FileInfo& info) const;
+  // Gives this folder the owner and group given when the process runs as root; otherwise
+  // changes nothing.
+  int SetOwner(std::uint32_t owner, std::uint32_t group) const;
+  // Gives this folder the access list and default access list of the folder `source`; a list
+  // the source lacks is removed here. Nothing to copy on a file system without access lists.
+  int CopyAccessLists(const Folder& source) const;
 
  private:
   friend class PendingFile;
   friend class AtomicFile;
-  friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*);
+  friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*, Ownership,
+                           const std::string&);
   int fd_ = -1;
   bool readable_ = false;  // opened for reading; else only for reaching its entries
   std::string path_;
@@ -168,7 +191,8 @@ class PendingFile {
   int Place(const std::string& name, bool replace);
 
  private:
-  friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*);
+  friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*, Ownership,
+                           const std::string&);
   void Discard();
   const Folder* folder_ = nullptr;
   int fd_ = -1;                 // an unnamed file, when the file system makes them
@@ -202,13 +226,14 @@ class AtomicFile {
 };
 
 // Copies the entry `name` of `from` into `to` as a pending file: contents (holes of sparse files
-// stay holes), permission bits and access and modification times to the nanosecond; the owner
-// and group when the process runs as root. A symbolic link is copied as a link with the same
-// target unless followLink is set, in which case what it points to is copied. A socket, FIFO
-// or device is never opened: the call sets *skipped and answers 0 with nothing pending. A
+// stay holes) and access and modification times to the nanosecond; owner, group, permission
+// bits and access list as `ownership` says, where `targetName` is the name the copy will take
+// in `to` (the file there is the one it replaces). A symbolic link is copied as a link with the
+// same target unless followLink is set, in which case what it points to is copied. A socket,
+// FIFO or device is never opened: the call sets *skipped and answers 0 with nothing pending. A
 // folder gives EISDIR.
 int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
-                  PendingFile* pending, bool* skipped);
+                  PendingFile* pending, bool* skipped, Ownership ownership, const std::string& targetName);
 
 // What a single-file copy does with a symbolic link at its source: copy the link itself, read
 // through it, or refuse it (ELOOP, nothing copied) when the source folder is not trusted.
@@ -216,9 +241,10 @@ enum class SourceLink { kCopyAsLink, kFollow, kRefuse };
 
 // The single-file copy by paths: CopyToPending from the source's folder, then Place in the
 // destination's folder (replacing unless failIfExists). A socket, FIFO or device at the source
-// sets *skipped (when given) and answers 0.
+// sets *skipped and answers 0 when `skipped` is given; without it, the copy fails with ENXIO.
 int CopyOneFile(const std::string& source, const std::string& destination, bool failIfExists,
-                SourceLink link = SourceLink::kCopyAsLink, bool* skipped = nullptr);
+                SourceLink link = SourceLink::kCopyAsLink, bool* skipped = nullptr,
+                Ownership ownership = Ownership::kSource);
 
 // Describes a path. followLink false describes a link itself; true what it points to.
 // Answers ENOENT when nothing is there.

@@ -155,13 +155,62 @@ int CopyContents(int in, int out, const struct stat& info) {
                 : CopyStream(in, out, static_cast<std::uint64_t>(info.st_size));
 }
 
+// Who a copy's file belongs to and what it may be used for.
+struct GivenAttributes {
+  uid_t owner = 0;
+  gid_t group = 0;
+  mode_t mode = 0;
+  bool setList = false;    // give the copy `accessList` (none when empty), instead of what it inherited
+  std::string accessList;
+};
+
+// The source's owner, group, permission bits and access list.
+int SourceOwnership(int source, const struct stat& info, GivenAttributes* result) {
+  *result = {info.st_uid, info.st_gid, static_cast<mode_t>(info.st_mode & 07777), true, {}};
+  return posix::ReadAccessList(source, posix::kAccessList, &result->accessList);
+}
+
+// What the installation's rules give a copy that is to be named `name` in `folder`: the
+// attributes of the regular file it replaces there; for a new entry, the folder's owner and
+// group, the list inherited from the folder's default list, and `mode` within the installable
+// bits.
+int DestinationOwnership(int folder, const std::string& name, mode_t mode, GivenAttributes* result) {
+  struct stat existing {};
+  const int described = fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+  if (described != 0 && described != ENOENT) return described;
+  if (described == 0 && S_ISREG(existing.st_mode)) {
+    // Opened to read its list; a file this account may not read is still reached by O_PATH.
+    constexpr int kFlags = O_NOFOLLOW | O_CLOEXEC;
+    int fd = Retry([&] { return openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | kFlags); });
+    if (fd < 0 && errno == EACCES) fd = Retry([&] { return openat(folder, name.c_str(), O_PATH | kFlags); });
+    if (fd < 0 && errno != ENOENT && errno != ELOOP) return errno;
+    if (fd >= 0) {
+      int rc = fstat(fd, &existing) == 0 ? 0 : errno;
+      const bool regular = rc == 0 && S_ISREG(existing.st_mode);
+      if (regular) {
+        *result = {existing.st_uid, existing.st_gid, static_cast<mode_t>(existing.st_mode & 07777), true, {}};
+        rc = posix::ReadAccessList(fd, posix::kAccessList, &result->accessList);
+      }
+      close(fd);
+      if (rc != 0 || regular) return rc;
+    }
+  }
+  struct stat parent {};
+  if (fstat(folder, &parent) != 0) return errno;
+  *result = {parent.st_uid, parent.st_gid, static_cast<mode_t>(mode & kInstallableModeBits), false, {}};
+  return 0;
+}
+
 // Owner first: chown clears set-user-id bits, which the following chmod restores. An owner
 // that cannot be set (a file system without owners) does not fail the copy.
-int ApplyFileAttributes(int fd, const struct stat& source) {
-  if (IsRoot()) (void)fchown(fd, source.st_uid, source.st_gid);
-  if (fchmod(fd, source.st_mode & 07777) != 0) return errno;
-  const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  if (futimens(fd, times) != 0) return errno;
+int ApplyFileAttributes(int fd, const GivenAttributes& ownership, const struct stat& times) {
+  if (IsRoot()) (void)fchown(fd, ownership.owner, ownership.group);
+  if (fchmod(fd, ownership.mode) != 0) return errno;
+  if (ownership.setList) {
+    if (const int rc = posix::WriteAccessList(fd, posix::kAccessList, ownership.accessList); rc != 0) return rc;
+  }
+  const struct timespec stamps[2] = {times.st_atim, times.st_mtim};
+  if (futimens(fd, stamps) != 0) return errno;
   return 0;
 }
 
@@ -360,6 +409,20 @@ int Folder::SetMode(std::uint32_t mode) const {
   return chmod(DescriptorPath(fd_).c_str(), mode) == 0 ? 0 : errno;
 }
 
+int Folder::SetOwner(std::uint32_t owner, std::uint32_t group) const {
+  if (!IsRoot()) return 0;
+  return fchownat(fd_, "", owner, group, AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+int Folder::CopyAccessLists(const Folder& source) const {
+  for (const char* which : {posix::kAccessList, posix::kDefaultList}) {
+    std::string list;
+    if (const int rc = posix::ReadAccessList(source.fd_, which, &list); rc != 0) return rc;
+    if (const int rc = posix::WriteAccessList(fd_, which, list); rc != 0) return rc;
+  }
+  return 0;
+}
+
 int Folder::ApplyAttributes(const FileInfo& info) const {
   if (IsRoot()) (void)fchownat(fd_, "", info.owner, info.group, AT_EMPTY_PATH);
   if (const int rc = SetMode(info.mode); rc != 0) return rc;
@@ -422,7 +485,7 @@ int PendingFile::Place(const std::string& name, bool replace) {
 namespace {
 
 int CopyLinkToPending(int fromFd, const std::string& name, const struct stat& info, int toFd,
-                      std::string* temporaryName) {
+                      const GivenAttributes& ownership, std::string* temporaryName) {
   std::string target;
   if (const int rc = ReadLinkAt(fromFd, name, static_cast<std::uint64_t>(info.st_size), &target); rc != 0) {
     return rc;
@@ -433,7 +496,7 @@ int CopyLinkToPending(int fromFd, const std::string& name, const struct stat& in
       rc != 0) {
     return rc;
   }
-  if (IsRoot()) (void)fchownat(toFd, temporaryName->c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
+  if (IsRoot()) (void)fchownat(toFd, temporaryName->c_str(), ownership.owner, ownership.group, AT_SYMLINK_NOFOLLOW);
   // Link times are kept where the file system allows; a link's target matters, not its times.
   const struct timespec times[2] = {info.st_atim, info.st_mtim};
   (void)utimensat(toFd, temporaryName->c_str(), times, AT_SYMLINK_NOFOLLOW);
@@ -443,14 +506,20 @@ int CopyLinkToPending(int fromFd, const std::string& name, const struct stat& in
 }  // namespace
 
 int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
-                  PendingFile* pending, bool* skipped) {
+                  PendingFile* pending, bool* skipped, Ownership ownership, const std::string& targetName) {
   pending->Discard();
   *skipped = false;
   struct stat info {};
   if (fstatat(from.fd_, name.c_str(), &info, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  const bool installation = ownership == Ownership::kDestination;
   if (S_ISLNK(info.st_mode)) {
+    // A link has no permissions of its own; only its owner follows the rules.
+    GivenAttributes linkOwnership = {info.st_uid, info.st_gid, 0, false, {}};
+    if (installation) {
+      if (const int rc = DestinationOwnership(to.fd_, targetName, 0, &linkOwnership); rc != 0) return rc;
+    }
     std::string hidden;
-    if (const int rc = CopyLinkToPending(from.fd_, name, info, to.fd_, &hidden); rc != 0) return rc;
+    if (const int rc = CopyLinkToPending(from.fd_, name, info, to.fd_, linkOwnership, &hidden); rc != 0) return rc;
     pending->folder_ = &to;
     pending->temporaryName_ = hidden;
     return 0;
@@ -500,8 +569,12 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
     }
   }
 
-  int rc = CopyContents(in, out, info);
-  if (rc == 0) rc = ApplyFileAttributes(out, info);
+  // A new file inherits the default access list of its folder; the rules decide whether it keeps it.
+  GivenAttributes given;
+  int rc = installation ? DestinationOwnership(to.fd_, targetName, info.st_mode, &given)
+                        : SourceOwnership(in, info, &given);
+  if (rc == 0) rc = CopyContents(in, out, info);
+  if (rc == 0) rc = ApplyFileAttributes(out, given, info);
   close(in);
   if (!hidden.empty()) {
     if (const int closed = CloseChecked(out); rc == 0) rc = closed;
@@ -523,7 +596,7 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
 }
 
 int CopyOneFile(const std::string& source, const std::string& destination, bool failIfExists,
-                SourceLink link, bool* skipped) {
+                SourceLink link, bool* skipped, Ownership ownership) {
   const auto split = [](const std::string& path, std::string* folder, std::string* name) {
     const std::size_t slash = path.rfind('/');
     *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -545,9 +618,12 @@ int CopyOneFile(const std::string& source, const std::string& destination, bool 
   if (const int rc = to.Open(destinationFolder, true); rc != 0) return rc;
   PendingFile pending;
   bool special = false;
-  if (const int rc = CopyToPending(from, sourceName, link == SourceLink::kFollow, to, &pending, &special); rc != 0) {
+  if (const int rc = CopyToPending(from, sourceName, link == SourceLink::kFollow, to, &pending, &special, ownership,
+                                   destinationName);
+      rc != 0) {
     return rc;
   }
+  if (special && skipped == nullptr) return ENXIO;
   if (skipped != nullptr) *skipped = special;
   if (special) return 0;
   return pending.Place(destinationName, !failIfExists);

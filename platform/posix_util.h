@@ -44,4 +44,16 @@ inline FileInfo InfoOf(const struct stat& st) {
 // Eight random lower-case hex digits, for names no other file has.
 int RandomHex(std::string* text);
 
+// The POSIX access lists of a file or folder, kept by the file system as these extended
+// attributes (the same values libacl reads and writes).
+inline constexpr const char kAccessList[] = "system.posix_acl_access";
+inline constexpr const char kDefaultList[] = "system.posix_acl_default";
+
+// Reads the list `which` of the object open as `fd` (also a descriptor opened only for reaching
+// entries); empty when it has none or its file system keeps no lists.
+int ReadAccessList(int fd, const char* which, std::string* value);
+// Gives the object open as `fd` the list `value`, or removes its list when `value` is empty
+// (nothing to remove is no failure, nor is it on a file system without lists).
+int WriteAccessList(int fd, const char* which, const std::string& value);
+
 }  // namespace brimora::platform::posix

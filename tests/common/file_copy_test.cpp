@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -58,12 +59,16 @@ void SetModes(const fs::path& root, std::initializer_list<std::pair<const char*,
   for (const auto& [path, mode] : modes) ASSERT_EQ(chmod((root / path).c_str(), mode), 0) << path;
 }
 
-// Permission bits, modification time and owner: what a copy must keep.
+// Permission bits, modification time, owner and access lists (their sizes): what a copy must keep.
 std::string Attributes(const std::string& path) {
   struct stat info {};
   lstat(path.c_str(), &info);
+  std::string lists;
+  for (const char* list : {"system.posix_acl_access", "system.posix_acl_default"}) {
+    lists += " " + std::to_string(lgetxattr(path.c_str(), list, nullptr, 0));
+  }
   return Format("%o %d.%09d %d:%d", info.st_mode & 07777, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_uid,
-                info.st_gid);
+                info.st_gid) + lists;
 }
 
 class FileCopyTest : public testing::Test {
@@ -86,13 +91,17 @@ class FileCopyTest : public testing::Test {
 };
 using FolderCopyEngine = FileCopyTest;
 
-// Every copy keeps mode, modification time and (as root) owner of its files and of the folders it makes.
+// Every copy keeps mode, access lists, modification time and (as root) owner of its files and of
+// the folders it makes.
 TEST_F(FileCopyTest, CopiesKeepModesTimesAndOwners) {
   std::string contents(300000, '\0');
   for (std::size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 7);
   test::WriteFile(dir_ / "tree/sub/a.bin", contents);
   const struct timespec times[2] = {{1000000000, 111111111}, {1234567890, 123456789}};
   SetModes(dir_, {{"tree/sub/a.bin", 0640}, {"tree/sub", 0750}, {"tree", 0555}});
+  const std::string acl = "setfacl -m u:65534:r " + (dir_ / "tree/sub/a.bin").string() + " && setfacl -m u:65534:rx -d -m " +
+                          "u:65534:rwx,g:65534:rx " + (dir_ / "tree/sub").string();
+  ASSERT_EQ(std::system(acl.c_str()), 0) << acl;
   for (const char* path : {"tree/sub/a.bin", "tree/sub", "tree"}) {  // innermost first: filling a folder changes it
     ASSERT_TRUE(geteuid() != 0 || lchown((dir_ / path).c_str(), 65534, 65534) == 0);
     ASSERT_EQ(utimensat(AT_FDCWD, (dir_ / path).c_str(), times, 0), 0);
@@ -243,7 +252,8 @@ TEST_F(FileCopyTest, AKilledCopyLeavesNoFileUnderItsName) {
     platform::PendingFile pending;
     bool skipped = false;
     if (from.Open(dir_ / "from", true) == 0 && to.Open(dir_ / "to", true) == 0 &&
-        platform::CopyToPending(from, "big.bin", false, to, &pending, &skipped) == 0) {
+        platform::CopyToPending(from, "big.bin", false, to, &pending, &skipped, platform::Ownership::kSource, "") ==
+            0) {
       raise(SIGKILL);
     }
     _exit(1);
@@ -309,7 +319,12 @@ TEST_F(FolderCopyEngine, NextCopyNameSeriesAlwaysMovesOn) {
       {"/d/a.txt", "/d/Copy of a.txt"},           {"/d/Copy of a.txt", "/d/Copy (1) of a.txt"},
       {"/d/Copy (1) of a", "/d/Copy (2) of a"},   {"/d/Copy (9) of x", "/d/Copy (10) of x"},
       {"/d.e/f", "/d.e/Copy of f"},               {"rel", "Copy of rel"},
-      {"/d/Copy (x) of y.z", "/d/Copy (1) of y.z"}, {"/d/Copy (007) of x", "/d/Copy (8) of x"},
+      {"/d/Copy (007) of x", "/d/Copy (8) of x"},
+      // Only the start of a name is read as an earlier copy's; everything else is an original.
+      {"/d/My Copy (draft).txt", "/d/Copy of My Copy (draft).txt"},
+      {"/d/Copy (x) of y.z", "/d/Copy of Copy (x) of y.z"},
+      {"/d/Copy () of y", "/d/Copy of Copy () of y"}, {"/d/Copy (2)of y", "/d/Copy of Copy (2)of y"},
+      {"/d/Copy.of x", "/d/Copy of Copy.of x"}, {"/d/Copy of", "/d/Copy of Copy of"},
       // Numbers beyond any integer type still grow: the next name is never the same name.
       {"/d/Copy (2147483647) of x.dat", "/d/Copy (2147483648) of x.dat"},
       {"/d/Copy (99999999999999999999) of x", "/d/Copy (100000000000000000000) of x"},

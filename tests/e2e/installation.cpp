@@ -43,7 +43,10 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
   std::map<std::string, std::string> entries;
   for (const fs::directory_entry& item : fs::recursive_directory_iterator(folder)) {
     entries[item.path().lexically_relative(folder).string()] =
-        item.is_symlink() ? "-> " + fs::read_symlink(item).string() : item.is_directory() ? "/" : ReadFile(item.path());
+        item.is_symlink()        ? "-> " + fs::read_symlink(item).string()
+        : item.is_directory()    ? "/"
+        : item.is_regular_file() ? ReadFile(item.path())
+                                 : "|";  // never opened: a FIFO would block
   }
   return entries;
 }

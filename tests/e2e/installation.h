@@ -14,7 +14,8 @@
 
 namespace brimora::test {
 
-// Every entry below `folder` with its contents ("/" for folders, the target for links).
+// Every entry below `folder` with its contents ("/" for folders, the target for links, "|" for
+// sockets, FIFOs and devices).
 std::map<std::string, std::string> Snapshot(const std::string& folder);
 
 // Checks that one entry of the layout was saved whole from its source: the contents of a file,

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -183,6 +185,57 @@ TEST_F(RestoreRoundTrip, DamagedSampleInstallationIsWholeAgain) {
   }
 }
 
+// Permission bits, owner and group, and the access list (getfacl's lines) of a path.
+std::string Permissions(const std::string& path) {
+  struct stat info {};
+  lstat(path.c_str(), &info);
+  std::string lists = RunProgram({"getfacl", "--omit-header", "--numeric", "--absolute-names", path});
+  std::replace(lists.begin(), lists.end(), '\n', ' ');
+  return Format("%o %d:%d %s", info.st_mode & 07777, info.st_uid, info.st_gid, lists);
+}
+
+// Owners and permissions never come from the backup folder, where anyone who can write it could
+// make installation files theirs, writable by all or set-user-id. A restored file keeps the owner,
+// group, mode and access list of the file it replaces (folders there keep theirs); a new entry
+// takes the owner and group of the folder it is made in (in the working copy, of the Repository
+// folder the staged copy replaces), that folder's default access list, and the backup's
+// permission bits without set-id, sticky and others-write bits.
+TEST_F(RestoreRoundTrip, OwnersAndPermissionsComeFromTheInstallation) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving files to other accounts needs root";
+  MakeInstallation();
+  ASSERT_NO_FATAL_FAILURE(MakeWorkingCopy());
+  ASSERT_EQ(RunBackup().exitCode, 0) << BackupLog();
+  Unchecked(Backup());
+  for (const char* added : {"Settings/Users/u1/new.txt", "Settings/Users/u3/f.txt", "Repository/FileStorage/tool"}) {
+    WriteFile(Backup() + "/" + added, "added");
+  }
+  RunProgram({"chown", "-R", "1234:1234", Backup()});
+  RunProgram({"chmod", "-R", "7777", Backup()});
+  RunProgram({"chown", "-R", "4321:4322", Install()});
+  RunProgram({"chmod", "640", Execute() + "/users.dat"});
+  RunProgram({"chmod", "750", Install() + "/Repository"});
+  RunProgram({"setfacl", "-m", "u:4323:r", Execute() + "/users.dat"});
+  RunProgram({"setfacl", "-d", "-m", "u:4323:rwx", Install() + "/Users/u1", Install() + "/Repository"});
+  std::map<std::string, std::string> kept;
+  for (const char* path : {"Execute/users.dat", "Users/u1", "Users", "Repository", "Execute/WebReports/r1.html"}) {
+    kept[path] = Permissions(Install() + "/" + path);
+  }
+  ASSERT_EQ(RunRestore().exitCode, 0) << TraceLog();
+
+  const std::string inherited = "775 4321:4322 user::rwx user:4323:rwx group::r-x mask::rwx other::r-x  ";
+  const std::string plain = "775 4321:4322 user::rwx group::rwx other::r-x  ";
+  const std::pair<std::string, std::string> rows[] = {
+      {"Users/u1/new.txt", inherited},
+      {"Users/u3", plain},
+      {"Users/u3/f.txt", plain},
+      {"Repository/FileStorage/tool", inherited},
+  };
+  for (const auto& [path, permissions] : rows) EXPECT_EQ(Permissions(Install() + "/" + path), permissions) << path;
+  for (const auto& [path, permissions] : kept) EXPECT_EQ(Permissions(Install() + "/" + path), permissions) << path;
+  EXPECT_EQ(ReadFile(Execute() + "/users.dat"), "contents of users.dat");
+  EXPECT_EQ(ReadFile(Install() + "/Repository/FileStorage/tool"), "added");
+}
+
 class RestoreTest;
 using Step = std::function<void(RestoreTest&)>;
 
@@ -282,6 +335,23 @@ const Case kCases[] = {
     {"NamesFile", Link("{B}/PMP/names.pmp", "file.txt"),
      Errors({Item(kRestoreFileFailed, "/Repository/FileStorage/Config/names.pmp", "/PMP/names.pmp")})},
     {"ImagesFolder", Link("{B}/PMP Images", "folder"), Errors({kRestoreImagesFailed})},
+    // A file where a folder belongs, a FIFO where a file belongs: never read, and the item fails.
+    {"EntriesOfTheWrongKind",
+     [](RestoreTest& t) {
+       for (const char* folder : {"Settings/Users", "Settings/Execute/WebReports", "PMP Images", "PartsTracker/partsdb"}) {
+         fs::remove_all(t.Backup() + "/" + folder);
+         WriteFile(t.Backup() + "/" + folder, kOutside);
+       }
+       for (const char* file : {"Security/users.dat", "PartsTracker/PartDBConfig.xml"}) {
+         fs::remove(t.Backup() + "/" + file);
+         ASSERT_EQ(mkfifo((t.Backup() + "/" + file).c_str(), 0600), 0) << file;
+       }
+     },
+     Errors({Item(kRestoreFolderToFailed, "/Users", "/Settings/Users", ENOTDIR),
+             Item(kRestoreFolderToFailed, "/Execute/WebReports", "/Settings/Execute/WebReports", ENOTDIR),
+             kRestoreImagesFailed, kRestorePartsDatabaseFailed,
+             Item(kRestoreFileFailed, "/Execute/users.dat", "/Security/users.dat", ENXIO),
+             Format(kRestorePartsTrackerFileFailed, "{I}/Execute/PartDBConfig.xml")})},
     {"PartsDatabase", Link("{B}/PartsTracker/partsdb", "folder"), Errors({kRestorePartsDatabaseFailed})},
     {"PartsChangeLogs", Link("{B}/PartsTracker/partsdb-changelogs", "folder"),
      Errors({kRestorePartsChangeFilesFailed})},
@@ -472,10 +542,12 @@ const Case kCases[] = {
        if (const std::string why = test::WhyNoUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
        fs::permissions(t.Backup() + "/Security/users.xml", fs::perms::none);
        fs::permissions(t.Backup() + "/Settings/Users/u1", fs::perms::none);
+       fs::permissions(t.Backup() + "/Settings/Execute/WebReports", fs::perms::none);
        t.unprivileged_ = true;
      },
      Errors({Item(kRestoreFileFailed, "/Execute/users.xml", "/Security/users.xml", EACCES),
-             Item(kRestoreFolderToFailed, "/Users", "/Settings/Users", EACCES)})},
+             Item(kRestoreFolderToFailed, "/Users", "/Settings/Users", EACCES),
+             Item(kRestoreFolderToFailed, "/Execute/WebReports", "/Settings/Execute/WebReports", EACCES)})},
     // A file system of its own mounted at the Repository folder: no copy can take its place in one
     // step, so none is made and the working copy stays as it is.
     {"RepositoryMounted",
