@@ -63,19 +63,6 @@ int Folder::ReadChild(const std::string& name, const std::function<void(std::str
   return rc;
 }
 
-int Folder::ReadChildLink(const std::string& name, std::string* target) const {
-  std::vector<char> buffer(256);
-  for (;;) {
-    const ssize_t length = readlinkat(fd_, name.c_str(), buffer.data(), buffer.size());
-    if (length < 0) return errno;
-    if (static_cast<std::size_t>(length) < buffer.size()) {
-      target->assign(buffer.data(), static_cast<std::size_t>(length));
-      return 0;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 int Folder::RenameChild(const std::string& from, const std::string& to, bool replace) const {
   const unsigned flags = replace ? 0 : RENAME_NOREPLACE;
   return renameat2(fd_, from.c_str(), fd_, to.c_str(), flags) == 0 ? 0 : errno;

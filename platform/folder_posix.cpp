@@ -292,6 +292,10 @@ int ReadEntries(int fd, std::vector<FolderEntry>* entries) {
 
 // ---- Folder ----
 
+int Folder::ReadChildLink(const std::string& name, std::string* target) const {
+  return ReadLinkAt(fd_, name, 0, target);
+}
+
 Folder::~Folder() {
   if (fd_ >= 0) close(fd_);
 }
