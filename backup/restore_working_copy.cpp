@@ -2,7 +2,7 @@
 
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
-#include "common/format.h"
+#include "common/file_url.h"
 #include "common/settings_folder.h"
 #include "common/trace_log.h"
 #include "common/xml.h"
@@ -12,17 +12,6 @@
 namespace brimora {
 
 namespace {
-
-// A path as a file URL: every byte but letters, digits, "-._~" and "/" percent-escaped.
-std::string FileUrl(const std::string& path) {
-  std::string url = "file://";
-  for (const unsigned char c : path) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
-    url += plain ? std::string(1, static_cast<char>(c)) : Format("%%%02X", static_cast<unsigned>(c));
-  }
-  return url;
-}
 
 // "svn status" of one path, its status columns (the first seven characters) and then the path:
 // an entry the client knows that is missing ("!") is one the restore may make again.
@@ -41,7 +30,7 @@ std::string WithoutLineEnd(std::string text) {
 std::string InstallationRepositoryUrl(const std::string& installPath) {
   const XmlDocument settings = LoadXmlDocument(GetSettingsFilePath(installPath, true));
   const std::string url = settings ? ReadXmlString(settings, "//RevisionControlURL", "") : "";
-  return url.empty() ? FileUrl(installPath + "/SubversionRepository") : url;
+  return url.empty() ? PathToFileUrl(installPath + "/SubversionRepository") : url;
 }
 
 void CRestoreWorkingCopy::Start(const std::string& root, const std::string& repositoryUrl) {

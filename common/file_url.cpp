@@ -62,4 +62,21 @@ bool FileUrlToPath(std::string_view url, std::string& path) {
   return true;
 }
 
+std::string PathToFileUrl(std::string_view path) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url(kScheme);
+  for (const unsigned char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_' || c == '~' || c == '/';
+    if (plain) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
 }  // namespace brimora

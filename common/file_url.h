@@ -1,5 +1,5 @@
 #pragma once
-// Conversion of "file:" URLs into local paths.
+// Conversion between "file:" URLs and local paths.
 
 #include <string>
 #include <string_view>
@@ -15,5 +15,10 @@ namespace brimora {
 // unchanged, for anything else: another scheme, no "//" after "file:", a network URL without a
 // path, or an escape that decodes to a NUL byte. Thread safe (no state).
 bool FileUrlToPath(std::string_view url, std::string& path);
+
+// The file URL of the absolute local path `path`: every byte but ASCII letters, digits, "-._~"
+// and "/" is percent-escaped, so any name (spaces, "%", bytes that are not UTF-8) survives the
+// way back through FileUrlToPath.
+std::string PathToFileUrl(std::string_view path);
 
 }  // namespace brimora

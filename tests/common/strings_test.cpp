@@ -98,6 +98,10 @@ TEST(FileUrlTest, LocalAndNetworkUrlsConvertAndEverythingElseIsRefused) {
     EXPECT_EQ(FileUrlToPath(c.url, path), c.path != nullptr) << c.url;
     EXPECT_EQ(path, c.path != nullptr ? c.path : "unchanged") << c.url;
   }
+  for (const std::string original : {"/srv/my repo/100%/a#b?c", "/srv/\xff\xfe/\xc3\xa9\n~x"}) {
+    std::string path;
+    EXPECT_TRUE(FileUrlToPath(PathToFileUrl(original), path) && path == original) << original;
+  }
 }
 
 }  // namespace
