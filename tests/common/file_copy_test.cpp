@@ -97,12 +97,13 @@ TEST_F(FileCopyTest, CopiesKeepModesTimesAndOwners) {
   std::string contents(300000, '\0');
   for (std::size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 7);
   test::WriteFile(dir_ / "tree/sub/a.bin", contents);
+  test::WriteFile(dir_ / "tree/sub/b.txt", "b");  // no access list: its mode alone carries the bits
   const struct timespec times[2] = {{1000000000, 111111111}, {1234567890, 123456789}};
-  SetModes(dir_, {{"tree/sub/a.bin", 0640}, {"tree/sub", 0750}, {"tree", 0555}});
+  SetModes(dir_, {{"tree/sub/a.bin", 0640}, {"tree/sub/b.txt", 0604}, {"tree/sub", 0750}, {"tree", 0555}});
   const std::string acl = "setfacl -m u:65534:r " + (dir_ / "tree/sub/a.bin").string() + " && setfacl -m u:65534:rx -d -m " +
                           "u:65534:rwx,g:65534:rx " + (dir_ / "tree/sub").string();
   ASSERT_EQ(std::system(acl.c_str()), 0) << acl;
-  for (const char* path : {"tree/sub/a.bin", "tree/sub", "tree"}) {  // innermost first: filling a folder changes it
+  for (const char* path : {"tree/sub/a.bin", "tree/sub/b.txt", "tree/sub", "tree"}) {  // innermost first: filling a folder changes it
     ASSERT_TRUE(geteuid() != 0 || lchown((dir_ / path).c_str(), 65534, 65534) == 0);
     ASSERT_EQ(utimensat(AT_FDCWD, (dir_ / path).c_str(), times, 0), 0);
   }
@@ -113,8 +114,8 @@ TEST_F(FileCopyTest, CopiesKeepModesTimesAndOwners) {
   fs::create_directory(dir_ / "by-engine");
   ASSERT_EQ(EngineCopy("tree", "by-engine"), "");
   for (const std::string copy : {"by-path/", "by-engine/"}) {
-    EXPECT_EQ(Listing(dir_ / copy), (Lines{"tree/", "tree/sub/", "tree/sub/a.bin=" + contents})) << copy;
-    for (const char* path : {"tree", "tree/sub", "tree/sub/a.bin"}) {
+    EXPECT_EQ(Listing(dir_ / copy), (Lines{"tree/", "tree/sub/", "tree/sub/a.bin=" + contents, "tree/sub/b.txt=b"})) << copy;
+    for (const char* path : {"tree", "tree/sub", "tree/sub/a.bin", "tree/sub/b.txt"}) {
       EXPECT_EQ(Attributes(dir_ / (copy + path)), Attributes(dir_ / path)) << copy << path;
     }
   }
