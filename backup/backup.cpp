@@ -94,7 +94,8 @@ std::string CBackup::EntryPath(const std::string& backupFolder, const LayoutEntr
 
 bool CBackup::CopyTree(const std::string& source, const std::string& destination, int* error) {
   TreeFailure failure;
-  if (CopyFolder(source, destination, error, &failure, runFolders_)) return true;
+  if (CopyFolder(source, destination, &failure, runFolders_)) return true;
+  if (error != nullptr) *error = failure.code;
   backupLog.Write(0, messages::kCopyFailedAt, currentBackupFolder, failure.Description());
   return false;
 }

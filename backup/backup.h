@@ -70,8 +70,12 @@ class CBackup {
   bool BackupFileStorage(const std::string& backupFolder);
   bool BackupLogFiles(const std::string& backupFolder);
 
+  // The copy helpers of the backup and the restore (CopyBackupFile, BackupTreeItem, CopyTree,
+  // RestoreFile, RestoreTree) share one convention for `error`: it may be null; when it is not,
+  // a failure writes its system error code there, and success leaves it untouched.
+
   // Copies one file; a source that does not exist is logged as skipped and answers true.
-  // On failure *error (when given) holds the system error code. A named file of the
+  // A named file of the
   // installation that is a link is saved with its content (link kFollow). A copy out of the
   // restore's untrusted backup folder passes kRefuse: a link there fails the copy, a socket,
   // FIFO or device there fails it too (ENXIO), only ENOENT counts as missing
@@ -128,14 +132,13 @@ class CBackup {
   // is logged as skipped and answers true; a folder, socket, FIFO or device there fails. The
   // backup folder is not trusted: a link at the source, or in place of a folder on its way
   // below the backup folder, fails the copy (ELOOP); so does a link in place of a folder on the
-  // destination's way below the install path. On failure *error holds the system error code.
-  // The destination's folder is not created.
-  bool RestoreFile(const std::string& source, const std::string& destination, int* error);
+  // destination's way below the install path. The destination's folder is not created.
+  bool RestoreFile(const std::string& source, const std::string& destination, int* error = nullptr);
   // Copies the folder `source` over `destination` (created as needed, existing files replaced)
   // under the same rules for links and owners, the link test also covering both folders
   // themselves; anything at `source` that is not a folder fails it (ENOTDIR). On
-  // failure a line names where it stopped, and *error holds the system error code.
-  bool RestoreTree(const std::string& source, const std::string& destination, int* error);
+  // failure a line names where it stopped.
+  bool RestoreTree(const std::string& source, const std::string& destination, int* error = nullptr);
 
   std::string backupPath;                // the backup folder the runs write to or read from
   std::string installPath;               // root folder of the server installation

@@ -79,12 +79,12 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
 
   const std::string configuration = SourcePath(Layout(kPartDbConfig));
   if (!CopyBackupFile(configuration, EntryPath(backupFolder, Layout(kPartDbConfig)), true)) {
-    backupLog.Write(0, messages::kPartsTrackerFileFailed, backupFolder, configuration);
+    backupLog.Write(0, messages::kPartDbConfigFailed, backupFolder, configuration);
     ok = false;
   }
   const std::string exporter = SourcePath(Layout(kPartsDbExporterConfig));
   if (!CopyBackupFile(exporter, EntryPath(backupFolder, Layout(kPartsDbExporterConfig)), true)) {
-    backupLog.Write(0, messages::kPartTrackerFileFailed, backupFolder, exporter);
+    backupLog.Write(0, messages::kPartsDbExporterConfigFailed, backupFolder, exporter);
     ok = false;
   }
 

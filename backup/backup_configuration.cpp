@@ -52,7 +52,7 @@ bool CBackup::CopyBackupFile(const std::string& source, const std::string& desti
     return true;
   }
   const int rc = CopyNamedFile(source, destination, failIfExists, link);
-  if (error != nullptr) *error = rc;
+  if (rc != 0 && error != nullptr) *error = rc;
   return rc == 0;
 }
 

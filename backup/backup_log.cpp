@@ -36,14 +36,6 @@ void Rotate(const std::string& path) {
   std::filesystem::rename(std::filesystem::path(path), previous, error);
 }
 
-// The message, already cut, as exactly one line: a line end at its very end is kept as the
-// line's end, every other control byte is escaped, and a missing line end is added. Escaping
-// after the cut means the cut never falls inside an escape.
-std::string OneLine(std::string_view message) {
-  if (message.ends_with('\n')) message.remove_suffix(1);
-  return EscapeControlCharacters(message) + '\n';
-}
-
 }  // namespace
 
 CBackupLog::CBackupLog() : lock_(kLockName) {}
@@ -85,16 +77,13 @@ std::string CBackupLog::Path() {
 bool CBackupLog::WriteText(unsigned level, std::string_view message) {
   FailsafeLockGuard guard(lock_);
   const std::string time = CtimeText(platform::LocalTimeNow());
-  // Cut before escaping: the limit is on the message, and the escapes are made whole after it.
-  message = LeftCodePoints(message, kMaxMessageLength);
-
   if (file_ == nullptr) {
-    WriteLogText(level, message);  // the trace log escapes it in the same way
+    WriteLogText(level, message);  // the trace log makes it one line in the same way
     return true;
   }
 
   if (level == 0) CountErrorLine();
-  const std::string line = time + '\t' + OneLine(message);
+  const std::string line = time + '\t' + OneLogLine(message, kMaxMessageLength);
 
   // Closing first puts everything written so far on disk, so the size below is complete.
   Close();

@@ -41,9 +41,8 @@ class CBackupLog {
   // FIFO or anything else but a regular file at the path leaves none open.
   bool Open(const std::string& path);
 
-  // Writes one line with the message: cut to kMaxMessageLength characters, then its control
-  // bytes escaped but for a "\n" at its very end, which ends the line ("\n" added when
-  // missing). The file is reopened for every line, never through a link. Without an open file
+  // Writes one line with the message, cut to kMaxMessageLength characters (see OneLogLine).
+  // The file is reopened for every line, never through a link. Without an open file
   // the message goes to the trace log at level and the answer is true. Answers false when the
   // file could not be reopened (later lines then go to the trace log) or the line could not be
   // written.

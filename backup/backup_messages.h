@@ -54,8 +54,9 @@ inline constexpr const char kPartsTrackerStart[] = "Backup %s - Backing up the P
 inline constexpr const char kPartsTrackerFolderNotCreated[] =
     "Backup %s - ERROR: Backup Parts Database Failed.Could not create folder \"%s\"\n";
 inline constexpr const char kPartsDatabaseFailed[] = "Backup %s - ERROR: Backup Parts Database Failed.\n";
-inline constexpr const char kPartsTrackerFileFailed[] = "Backup %s - ERROR: Backup Parts Tracker file %s Failed.\n";
-inline constexpr const char kPartTrackerFileFailed[] = "Backup %s - ERROR: Backup Part tracker file %s Failed.\n";
+// The Parts Tracker's PartDBConfig.xml and PartsDBExporterConfig.xml, each with its own text.
+inline constexpr const char kPartDbConfigFailed[] = "Backup %s - ERROR: Backup Parts Tracker file %s Failed.\n";
+inline constexpr const char kPartsDbExporterConfigFailed[] = "Backup %s - ERROR: Backup Part tracker file %s Failed.\n";
 inline constexpr const char kPartsWebPagesNotMoved[] =
     "Backup %s - ERROR: Moving Parts Database Change Files from: \"%s\" to \"%s\" Failed.\n";
 inline constexpr const char kPartsChangeLogsNotMoved[] =

@@ -48,18 +48,19 @@ bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& use
 }
 
 bool CBackup::RestoreFile(const std::string& source, const std::string& destination, int* error) {
-  *error = LinkOnTheWay(backupPath, source, false);
-  if (*error != 0) return false;
-  if (BackupEntryMissing(source)) {
+  int rc = LinkOnTheWay(backupPath, source, false);
+  if (rc == 0 && BackupEntryMissing(source)) {
     WriteLog(1, messages::kRestoreSourceMissing, "Backup", source);
     return true;
   }
-  *error = LinkOnTheWay(installPath, destination, false);
-  if (*error != 0) return false;
+  if (rc == 0) rc = LinkOnTheWay(installPath, destination, false);
   // A socket, FIFO or device in place of the file fails it (ENXIO), as a folder there does.
-  *error = platform::CopyOneFile(source, destination, false, platform::SourceLink::kRefuse, nullptr,
-                                 platform::Ownership::kDestination);
-  return *error == 0;
+  if (rc == 0) {
+    rc = platform::CopyOneFile(source, destination, false, platform::SourceLink::kRefuse, nullptr,
+                               platform::Ownership::kDestination);
+  }
+  if (rc != 0 && error != nullptr) *error = rc;
+  return rc == 0;
 }
 
 bool CBackup::RestoreTree(const std::string& source, const std::string& destination, int* error) {
@@ -70,14 +71,15 @@ bool CBackup::RestoreTree(const std::string& source, const std::string& destinat
   if (sourceError == 0 && info.kind != platform::EntryKind::kFolder) sourceError = ENOTDIR;
   if (sourceError == ENOENT) sourceError = 0;
   const int destinationError = sourceError != 0 ? 0 : LinkOnTheWay(installPath, destination, true);
-  if (sourceError != 0 || destinationError != 0) {
-    *error = sourceError != 0 ? sourceError : destinationError;
-    WriteLog(0, messages::kRestoreCopyFailedAt,
-             "\"" + (sourceError != 0 ? source : destination) + "\": " + platform::ErrorText(*error));
-    return false;
-  }
   TreeFailure failure;
-  if (CopyFolder(source, destination, error, &failure, {}, platform::Ownership::kDestination)) return true;
+  if (sourceError != 0) {
+    failure = {sourceError, source, platform::ErrorText(sourceError)};
+  } else if (destinationError != 0) {
+    failure = {destinationError, destination, platform::ErrorText(destinationError)};
+  } else if (CopyFolder(source, destination, &failure, {}, platform::Ownership::kDestination)) {
+    return true;
+  }
+  if (error != nullptr) *error = failure.code;
   WriteLog(0, messages::kRestoreCopyFailedAt, failure.Description());
   return false;
 }

@@ -103,14 +103,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-bool CopyFolder(const std::string& source, const std::string& destination, int* error,
-                TreeFailure* failure, const std::vector<platform::FileId>& leaveOut, platform::Ownership ownership) {
-  TreeFailure local;
-  TreeFailure* report = failure != nullptr ? failure : &local;
-  if (CopyTree(source, destination, leaveOut, ownership, report)) return true;
-  if (error != nullptr) *error = report->code;
-  platform::SetLastError(report->code);
-  return false;
+bool CopyFolder(const std::string& source, const std::string& destination, TreeFailure* failure,
+                const std::vector<platform::FileId>& leaveOut, platform::Ownership ownership) {
+  TreeFailure unused;
+  return CopyTree(source, destination, leaveOut, ownership, failure != nullptr ? failure : &unused);
 }
 
 bool DeleteFolder(const std::string& folder) {
@@ -248,15 +244,12 @@ bool GrantFolderAccess(const std::string& folder, const std::string& account,
     const std::size_t backslash = qualified.find('\\');
     if (backslash == std::string::npos ||
         platform::LookupAccount(qualified.substr(backslash + 1), &id) != 0) {
-      platform::SetLastError(ENOENT);
       return false;
     }
   }
   const bool write = (mask & kWriteBits) != 0;
   if (!write && (mask & kReadBits) == 0) return Exists(folder, true);
-  const int rc = platform::GrantUserAccess(folder, id, write, keepExisting);
-  if (rc != 0) platform::SetLastError(rc);
-  return rc == 0;
+  return platform::GrantUserAccess(folder, id, write, keepExisting) == 0;
 }
 
 }  // namespace brimora

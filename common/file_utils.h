@@ -39,12 +39,11 @@ inline constexpr int kListFolders = 2;    // list folders instead of files
 // folder is left out with a level-1 notice), so a copy into a folder inside its own source
 // ends. Owners, groups, permission bits and access lists follow `ownership` (common/tree_walk.h:
 // folders the call creates are finished by FinishMadeFolder once filled). Stops at the first
-// failure and answers false, leaving what was copied until then; the failure's system error
-// code is then in platform::LastError() and, when given, in *error, and *failure (when given)
-// says where and why. A source folder that exists but cannot be listed is a failure, not an
-// empty copy.
-bool CopyFolder(const std::string& source, const std::string& destination, int* error = nullptr,
-                TreeFailure* failure = nullptr, const std::vector<platform::FileId>& leaveOut = {},
+// failure and answers false, leaving what was copied until then; *failure (when given) then says
+// where and why, with the system error code. A source folder that exists but cannot be listed is
+// a failure, not an empty copy.
+bool CopyFolder(const std::string& source, const std::string& destination, TreeFailure* failure = nullptr,
+                const std::vector<platform::FileId>& leaveOut = {},
                 platform::Ownership ownership = platform::Ownership::kSource);
 
 // Deletes the folder and everything in it. Answers false, deleting nothing, for an empty path

@@ -138,6 +138,12 @@ std::string EscapeControlCharacters(std::string_view text) {
   return escaped;
 }
 
+std::string OneLogLine(std::string_view message, std::size_t maxCodePoints) {
+  message = LeftCodePoints(message, maxCodePoints);
+  if (message.ends_with('\n')) message.remove_suffix(1);
+  return EscapeControlCharacters(message) + '\n';
+}
+
 bool FromUtf8(std::string_view utf8, std::string& text) {
   text.clear();
   const std::size_t end = utf8.find('\0');

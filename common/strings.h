@@ -66,6 +66,13 @@ std::string_view LeftCodePoints(std::string_view text, std::size_t count);
 // control bytes comes back unchanged.
 std::string EscapeControlCharacters(std::string_view text);
 
+// A log message as exactly one line: cut to its first `maxCodePoints` characters (as
+// LeftCodePoints does), then escaped (as EscapeControlCharacters does), but for a "\n" at the
+// very end of the cut message, which ends the line; one is added when missing. Cutting before
+// escaping means the cut never falls inside an escape, so the line may grow past the limit (by at
+// most three bytes per control byte).
+std::string OneLogLine(std::string_view message, std::size_t maxCodePoints);
+
 // Appends to `list` every piece of `text` between occurrences of `separator`, empty pieces
 // included (a leading separator gives an empty first piece, a trailing one an empty last
 // piece), and returns the number appended. An empty text or an empty separator appends

@@ -99,16 +99,6 @@ platform::LocalTime Now() {
   return clock ? clock() : platform::LocalTimeNow();
 }
 
-// The message as exactly one line. It is cut before it is escaped, so the cut can never fall
-// inside an escape; escaping may make the line longer than the cut (at most four bytes per
-// control byte). A line end at the very end of the cut message is the line's own end; every
-// other control byte is escaped, and a missing line end is added.
-std::string PrepareMessage(std::string_view message) {
-  message = LeftCodePoints(message, kMaxMessageCodePoints);
-  if (message.ends_with('\n')) message.remove_suffix(1);
-  return EscapeControlCharacters(message) + '\n';
-}
-
 void WriteText(std::FILE* file, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), file);
 }
@@ -371,7 +361,7 @@ void WriteLogText(unsigned level, std::string_view message) {
   TraceLogState& state = State();
   if (!Passes(level, state.mask)) return;
   if (level == 0) CountErrorLine();
-  std::string text = PrepareMessage(message);
+  std::string text = OneLogLine(message, kMaxMessageCodePoints);
   if (!state.active) {
     WriteDebugOutput(text);
     return;

@@ -39,10 +39,7 @@ void SetLogLevel(std::uint32_t mask);
 
 // Writes one already formatted message. Levels: 0 error, 1 normal, 2 detail, 8 transfer
 // errors, 999 retained (shown as level 1 and written again at the top of every rotated file).
-// Messages are cut to 4,997 code points (never inside a UTF-8 sequence), then written as
-// exactly one line: a newline at the very end of the cut message ends the line (one is added
-// when missing), and every other control byte is written as an escape (see
-// EscapeControlCharacters). Level-0 messages are also echoed to standard error; while the log
+// Messages are written as exactly one line, cut to 4,997 code points (see OneLogLine). Level-0 messages are also echoed to standard error; while the log
 // is not active every message that passes the level mask goes to standard error instead. The
 // echoes are escaped in the same way.
 void WriteLogText(unsigned level, std::string_view message);

@@ -296,11 +296,6 @@ bool IsExecutableFile(const std::string& path);
 // The first directory of $PATH holding an executable `name`, joined with it; empty when none.
 std::string FindOnPath(const std::string& name);
 
-// The error code of the last failed system call of this thread, and setting it (so callers of
-// functions that answer only true/false can still report "Error Code %d").
-int LastError();
-void SetLastError(int errorCode);
-
 // The system's message for an error code (strerror's text).
 std::string ErrorText(int errorCode);
 

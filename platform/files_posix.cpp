@@ -171,14 +171,6 @@ std::string FindOnPath(const std::string& name) {
   }
 }
 
-int LastError() {
-  return errno;
-}
-
-void SetLastError(int errorCode) {
-  errno = errorCode;
-}
-
 std::string ErrorText(int errorCode) {
   char buffer[256] = {};
   return StrerrorResult(strerror_r(errorCode, buffer, sizeof buffer), buffer, errorCode);

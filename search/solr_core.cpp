@@ -60,7 +60,7 @@ bool CSolrCore::BackupDatabase(const std::string& backupFolder) {
   }
   const std::string destination = Format("%s/%s", backupFolder, name);
   TreeFailure failure;
-  if (CopyFolder(source, destination, nullptr, &failure)) return true;
+  if (CopyFolder(source, destination, &failure)) return true;
   if (!failure.path.empty()) WriteLog(0, kCoreCopyStoppedAt, failure.Description());
   WriteLog(0, kCoreNotCopied, source, destination);
   return false;
@@ -79,7 +79,7 @@ bool CSolrCore::RestoreCore(const std::string& sourceFolder) {
   // A saved core that is not there puts nothing back; the copy would only leave an empty
   // core folder behind and answer true.
   TreeFailure failure;
-  const bool copied = !IsMissing(sourceFolder) && CopyFolder(sourceFolder, coreFolder, nullptr, &failure);
+  const bool copied = !IsMissing(sourceFolder) && CopyFolder(sourceFolder, coreFolder, &failure);
   if (!copied) {
     if (!failure.path.empty()) WriteLog(0, kCoreCopyStoppedAt, failure.Description());
     WriteLog(0, kCoreNotCopied, sourceFolder, coreFolder);

@@ -8,15 +8,11 @@
 #include "platform/files.h"
 #include "sourcecontrol/properties.h"
 #include "sourcecontrol/svn_client.h"
+#include "sourcecontrol/svn_messages.h"
 
 namespace brimora {
 
 namespace {
-
-constexpr const char kAddError[] =
-    "ERROR: CheckinFile - Error adding the directory/file to source control: \"%s\"\n";
-constexpr const char kUpdateError[] =
-    "ERROR: CheckinFile - Unable to update the file from source control: \"%s\"\n";
 
 // The client is never handed a path it could not use: the length of the absolute path plus 31
 // must stay below the limit. A folder is added alone: what lies in it is added by its own
@@ -24,10 +20,7 @@ constexpr const char kUpdateError[] =
 bool AddFile(const std::string& path, std::size_t maximumPath) {
   const std::size_t length = platform::AbsolutePath(path).size() + 31;
   if (length >= maximumPath) {
-    WriteLog(0,
-             "ERROR: AddFile - Unable to add the directory/file to source control because the full "
-             "encoded path used by svn (%d) exceeds the maximum path: \"%s\"\n",
-             length, path);
+    WriteLog(0, messages::kAddPathTooLong, length, path);
     return false;
   }
   std::string output;
@@ -98,26 +91,25 @@ bool CheckinFile(const std::string& path, const std::string& comment, const std:
   bool versioned = false;
   if (!GetFileInfo(path, versioned) || !versioned) {
     if (!AddFile(path, maximumPath)) {
-      WriteLog(0, kAddError, path);
+      WriteLog(0, messages::kCheckinAddFailed, path);
       return false;
     }
     if (!CommitFile(path, comment, user)) {
-      WriteLog(0, "ERROR: CheckinFile - Unable to commit the directory/file to source control: \"%s\"\n",
-               path);
+      WriteLog(0, messages::kCheckinNewCommitFailed, path);
       return false;
     }
   } else {
     if (!UpdateFile(path)) {
-      WriteLog(0, kUpdateError, path);
+      WriteLog(0, messages::kCheckinUpdateFailed, path);
       return false;
     }
     if (!CommitFile(path, comment, user)) {
-      WriteLog(0, "ERROR: CheckinFile - Unable to commit the file to source control: \"%s\"\n", path);
+      WriteLog(0, messages::kCheckinCommitFailed, path);
       return false;
     }
   }
   if (!UpdateFile(path)) {
-    WriteLog(0, kUpdateError, path);
+    WriteLog(0, messages::kCheckinUpdateFailed, path);
     return false;
   }
   return true;

@@ -19,6 +19,7 @@
 #include "platform/identity.h"
 #include "sourcecontrol/docflow.h"
 #include "sourcecontrol/svn_client.h"
+#include "sourcecontrol/svn_messages.h"
 
 namespace brimora {
 
@@ -137,8 +138,7 @@ void ReadModuleProperties(const std::string& path, RevisionPropertyMap& properti
   if (folder.empty()) return;
   platform::RemoveFile(folder);
   if (platform::CreateFolder(folder) != 0) {
-    WriteLog(0, "ERROR: ReadModuleProperties - Unable to create the temporary folder \"%s\".\n",
-             folder);
+    WriteLog(0, messages::kModuleFolderNotCreated, folder);
     return;
   }
   if (platform::SetMode(folder, platform::kOwnerAllRights) == 0) {
@@ -160,8 +160,7 @@ bool SetDocflowProperties(const std::string& path, const RevisionPropertyMap& pr
       if (IsDocflow(kind)) WriteDocflowValues(path, kind);
       for (const auto& [name, value] : properties) SetProperty(path, name, value);
     } catch (const std::exception& error) {
-      WriteLog(1, "INFO: SetDocflowProperties - The properties of \"%s\" were not all written: %s\n",
-               path, error.what());
+      WriteLog(1, messages::kDocflowPropertiesIncomplete, path, error.what());
     }
   } catch (const FailsafeDeadlock&) {
   }

@@ -13,6 +13,7 @@
 #include "common/trace_log.h"
 #include "common/xml.h"
 #include "platform/signals.h"
+#include "sourcecontrol/svn_messages.h"
 
 namespace brimora {
 
@@ -63,10 +64,10 @@ CFailsafeLock& RepositoryLock() {
 }
 
 bool ExecuteCommand(const std::string& commandLine, std::string& output) {
-  WriteLog(2, "ExecuteCommand() - Running command strCommand: \"%s\"\n", commandLine);
+  WriteLog(2, messages::kSvnCommandRunning, commandLine);
   // A run asked to stop lets a running command finish but starts no new one.
   if (const int signal = platform::StopSignal(); signal != 0) {
-    WriteLog(0, "ERROR: ExecuteCommand - not run, the run was stopped by %s: \"%s\"\n", platform::SignalName(signal), commandLine);
+    WriteLog(0, messages::kSvnCommandNotRun, platform::SignalName(signal), commandLine);
     output.clear();
     return false;
   }
@@ -86,7 +87,7 @@ bool ExecuteCommand(const std::string& commandLine, std::string& output) {
   }
   output = std::move(result.output);
   if (result.Succeeded()) return true;
-  if (const std::string reason = LastErrorLine(output); !reason.empty()) WriteLog(1, kClientAnswered, reason);
+  if (const std::string reason = LastErrorLine(output); !reason.empty()) WriteLog(1, messages::kClientAnswered, reason);
   return false;
 }
 

@@ -28,14 +28,11 @@ CFailsafeLock& RepositoryLock();
 // Seconds a client command may run before it is ended (with its process group).
 inline constexpr std::uint32_t kSvnTimeoutSeconds = 600;
 
-// The trace-log line (level 1) that carries the client's own reason when a command failed.
-inline constexpr const char kClientAnswered[] = "ExecuteCommand - The client answered: %s\n";
-
 // Runs one client command line under RepositoryLock, standard output and standard error in
 // one capture, at most kSvnTimeoutSeconds. `output` receives the capture (what was printed up
 // to the time-out when the child was ended). True only when the child ran to its end and
 // exited with code 0. On failure the last error line of the capture ("svn: E...") goes to the
-// trace log (kClientAnswered); callers write their own line.
+// trace log (messages::kClientAnswered); callers write their own line.
 bool ExecuteCommand(const std::string& commandLine, std::string& output);
 
 // The working copy that clean-ups repair, an absolute path (the installation's FileStorage

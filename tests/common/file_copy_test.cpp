@@ -164,10 +164,9 @@ TEST_F(FileCopyTest, WhatTheWalkCannotDoFailsTheCopy) {
   for (const auto& row : rows) {
     test::TempFolder dir;
     MakeTree(dir.Path(), {"src/" + row.source, "dst/" + row.destination, "outside/f=outside"});
-    int error = 0;
     TreeFailure failure;
-    EXPECT_FALSE(CopyFolder(dir / "src", dir / "dst", &error, &failure)) << row.source;
-    EXPECT_EQ(error, row.error);
+    EXPECT_FALSE(CopyFolder(dir / "src", dir / "dst", &failure)) << row.source;
+    EXPECT_EQ(failure.code, row.error);
     EXPECT_EQ(failure.Description(), "\"" + dir / "dst/" + row.description);
     EXPECT_EQ(Listing(dir / "outside"), Lines{"f=outside"});
   }
@@ -177,9 +176,8 @@ TEST_F(FileCopyTest, WhatTheWalkCannotDoFailsTheCopy) {
     GTEST_SKIP() << "no bind mount here";
   }
   TreeFailure failure;
-  platform::SetLastError(0);
-  EXPECT_FALSE(CopyFolder(dir_ / "looped", dir_ / "loop-copy", nullptr, &failure));
-  EXPECT_EQ(platform::LastError(), ELOOP);
+  EXPECT_FALSE(CopyFolder(dir_ / "looped", dir_ / "loop-copy", &failure));
+  EXPECT_EQ(failure.code, ELOOP);
   EXPECT_EQ(failure.Description(), "\"" + mount_ + "\" is the same folder as one that contains it; it is not entered");
 }
 
@@ -194,7 +192,7 @@ TEST_F(FileCopyTest, FoldersTheCopyWritesIntoAreLeftOut) {
   }
   platform::FileInfo old;
   ASSERT_EQ(platform::GetFileInfo(dir_ / "A/old", true, &old), 0);
-  ASSERT_TRUE(CopyFolder(dir_ / "A", dir_ / "elsewhere", nullptr, nullptr, {old.id}));
+  ASSERT_TRUE(CopyFolder(dir_ / "A", dir_ / "elsewhere", nullptr, {old.id}));
   EXPECT_EQ(Listing(dir_ / "elsewhere"), (Lines{"bk/", "bk/top=t", "top=t"}));
   CFolderCopyEngine engine;
   engine.LeaveOut(old.id);
@@ -213,13 +211,13 @@ TEST_F(FileCopyTest, UnprivilegedCopiesAndListings) {
   SetModes(dir_, {{"", 0777}, {"secret", 0600}, {"closed", 0700}, {"listed", 0444}, {"out/first/icons", 0555},
                   {"out/first", 0555}});
   const auto unprivileged = [&] {
-    int error = 0, listError = 0;
+    int listError = 0;
     TreeFailure failure;
     if (platform::CopyOneFile(dir_ / "secret", dir_ / "out/secret", false) != EACCES) return 1;
-    if (CopyFolder(dir_ / "closed", dir_ / "out/closed", &error) || error != EACCES) return 2;
-    error = 0;  // a folder that cannot even be reached is a failure, not a missing source
-    if (CopyFolder(dir_ / "closed/inner", dir_ / "out/closed", &error) || error != EACCES) return 3;
-    if (CopyFolder(dir_ / "listed", dir_ / "out/l", &error, &failure) || failure.path != dir_ / "listed/sub") return 4;
+    if (CopyFolder(dir_ / "closed", dir_ / "out/closed", &failure) || failure.code != EACCES) return 2;
+    failure = {};  // a folder that cannot even be reached is a failure, not a missing source
+    if (CopyFolder(dir_ / "closed/inner", dir_ / "out/closed", &failure) || failure.code != EACCES) return 3;
+    if (CopyFolder(dir_ / "listed", dir_ / "out/l", &failure) || failure.path != dir_ / "listed/sub") return 4;
     if (ListFolder(dir_ / "closed/*", nullptr, nullptr, &listError) || listError != EACCES) return 5;
     if (!CopyFolder(dir_ / "out/first", dir_ / "out/merged")) return 6;
     return CopyFolder(dir_ / "out/second", dir_ / "out/merged") ? 0 : 7;
@@ -284,15 +282,15 @@ TEST_F(FileCopyTest, SmallFileSystemWithoutEntryKinds) {
   EXPECT_EQ(Listing(dir_ / "copy"), (Lines{"link->listed", "listed/", "listed/a=a"}));
   EXPECT_EQ(platform::CopyOneFile(dir_ / "tree/b", mnt + "/new", true), ENOSPC);
   EXPECT_EQ(platform::CopyOneFile(dir_ / "tree/b", mnt + "/old", false), ENOSPC);
-  int error = 0;
-  EXPECT_FALSE(CopyFolder(dir_ / "tree", mnt + "/tree", &error));
-  EXPECT_EQ(error, ENOSPC);
+  TreeFailure failure;
+  EXPECT_FALSE(CopyFolder(dir_ / "tree", mnt + "/tree", &failure));
+  EXPECT_EQ(failure.code, ENOSPC);
   EXPECT_EQ(Listing(mnt), (Lines{"lost+found/", "old=previous copy", "src/", "src/link->listed", "src/listed/",
                                  "src/listed/a=a", "tree/", "tree/a=small"}));
   test::GiveToUnprivileged(dir_);
   ASSERT_EQ(chmod((mnt + "/src/listed").c_str(), 0444), 0);  // listable, not searchable
   EXPECT_EQ(test::RunForkedUnprivileged([&] {
-              return CopyFolder(mnt + "/src", dir_ / "denied", &error) ? 1 : error == EACCES ? 0 : 2;
+              return CopyFolder(mnt + "/src", dir_ / "denied", &failure) ? 1 : failure.code == EACCES ? 0 : 2;
             }),
             0) << "1: the copy claimed success";
 }

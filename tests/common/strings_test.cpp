@@ -1,4 +1,4 @@
-// Strings, file-name patterns and file URLs; control-byte escapes are tested with the logs.
+// Strings, log lines, file-name patterns and file URLs.
 
 #include "common/strings.h"
 
@@ -27,6 +27,28 @@ TEST(Strings, SplitTextKeepsEmptyPiecesAndAppends) {
     list.erase(list.begin());
     EXPECT_EQ(list, c.pieces) << c.text << " at " << c.separator;
   }
+}
+
+// The cut comes first, at whole characters, and the escapes after it, so an escape is never cut in
+// two and a line may grow past the limit; a line end that the cut leaves last ends the line.
+TEST(Strings, OneLogLineCutsAtWholeCharactersThenEscapes) {
+  constexpr std::size_t n = 40;
+  const std::string a(n - 1, 'a');
+  const struct { std::string message, line; } cases[] = {
+      {std::string(n, 'b') + "\n", std::string(n, 'b')},  // the line end is cut, and one added
+      {std::string(n + 1, 'c'), std::string(n, 'c')},
+      {a + "\xC3\xA9" + "zz", a + "\xC3\xA9"},
+      {a + "x\xE2\x82\xAC", a + "x"},
+      {a + "\xFF\xFE", a + "\xFF"},  // bytes outside UTF-8 count one each
+      {a + "\x1b[31m", a + "\\x1B"},
+      {a + "\nzz", a},
+      {"/srv/docs/x\nssh-ed25519 AAAA attacker\n", "/srv/docs/x\\nssh-ed25519 AAAA attacker"},
+      {"a\rb\tc\x1b[2J\x7f\0d"s, "a\\rb\\tc\\x1B[2J\\x7F\\x00d"},
+      {"two line ends\n\n", "two line ends\\n"},
+      {"C:\\QXR\\Brimora \\n", "C:\\QXR\\Brimora \\n"},  // backslashes stay as they are
+      {" ~\xC3\xA9\xE2\x80\xA8\xC2\x85", " ~\xC3\xA9\xE2\x80\xA8\xC2\x85"},  // no control bytes
+  };
+  for (const auto& c : cases) EXPECT_EQ(OneLogLine(c.message, n), c.line + "\n") << c.message;
 }
 
 TEST(Strings, IsNumber) {

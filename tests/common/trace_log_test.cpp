@@ -17,29 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-using Rows = std::vector<std::pair<std::string, std::string>>;
-
-// Messages and the line a log whose limit is `n` characters writes for each. The cut comes
-// first, at whole characters, and the escapes after it, so an escape is never cut in two and a
-// line may grow past the limit; a line end that the cut leaves last ends the line.
-Rows CutAndEscapeRows(std::size_t n) {
-  const std::string a(n - 1, 'a');
-  return {
-      {std::string(n, 'b') + "\n", std::string(n, 'b')},  // the line end is cut, and one added
-      {std::string(n + 1, 'c'), std::string(n, 'c')},
-      {a + "\xC3\xA9" + "zz", a + "\xC3\xA9"},
-      {a + "x\xE2\x82\xAC", a + "x"},
-      {a + "\xFF\xFE", a + "\xFF"},  // bytes outside UTF-8 count one each
-      {a + "\x1b[31m", a + "\\x1B"},
-      {a + "\nzz", a},
-      {"/srv/docs/x\nssh-ed25519 AAAA attacker\n", "/srv/docs/x\\nssh-ed25519 AAAA attacker"},
-      {std::string("a\rb\tc\x1b[2J\x7f\0d", 12), "a\\rb\\tc\\x1B[2J\\x7F\\x00d"},
-      {"two line ends\n\n", "two line ends\\n"},
-      {"C:\\QXR\\Brimora \\n", "C:\\QXR\\Brimora \\n"},  // backslashes stay as they are
-      {" ~\xC3\xA9\xE2\x80\xA8\xC2\x85", " ~\xC3\xA9\xE2\x80\xA8\xC2\x85"},  // no control bytes
-  };
-}
-
 constexpr char kApp[] = "Test";
 constexpr char kMainLog[] = "TestLog.txt";
 constexpr char kMainPrev[] = "TestLog_prev.txt";
@@ -129,26 +106,23 @@ TEST_F(TraceLogTest, LevelMaskFiltersAndAcceptsOnlyOneTo65535) {
   EXPECT_EQ(LinesOf(kMainLog), expected);
 }
 
-// The trace log and the backup log share the rule, each with its own limit.
-TEST_F(TraceLogTest, MessagesAreCutAtWholeCharactersThenEscapedIntoOneLine) {
-  const Rows traceRows = CutAndEscapeRows(4997), backupRows = CutAndEscapeRows(CBackupLog::kMaxMessageLength);
+// Both logs write a message as OneLogLine does, each with its own limit.
+TEST_F(TraceLogTest, EachLogCutsAtItsOwnLimitAndEscapesIntoOneLine) {
+  const std::size_t backupLimit = CBackupLog::kMaxMessageLength;
   InitTraceLog(kApp, false);
   CBackupLog backupLog;
   ASSERT_TRUE(backupLog.Open(LogPath("Backup.log")));
-  for (std::size_t i = 0; i < traceRows.size(); ++i) {
-    WriteLogText(1, traceRows[i].first);
-    EXPECT_TRUE(backupLog.WriteText(1, backupRows[i].first));
+  for (const std::string& message : {std::string("a\rb\n"), std::string(backupLimit + 1, 'c') + "\n"}) {
+    WriteLogText(1, message);
+    EXPECT_TRUE(backupLog.WriteText(1, message));
   }
   ShutdownTraceLog();
-  // A stray line end would change the number of lines, a stray carriage return a line.
-  const Lines trace = LinesOf(kMainLog), backup = LinesOf("Backup.log");
-  ASSERT_EQ(trace.size(), traceRows.size() + 1);
-  ASSERT_EQ(backup.size(), backupRows.size());
-  for (std::size_t i = 0; i < traceRows.size(); ++i) {
-    EXPECT_EQ(trace[i + 1], MainLine(1, traceRows[i].second)) << "row " << i;
-    // Backup-log lines begin with the time and a tab, the first one after the byte-order mark.
-    EXPECT_EQ(backup[i].substr(i == 0 ? 28 : 25), backupRows[i].second) << "row " << i;
-  }
+  EXPECT_EQ(LinesOf(kMainLog), (Lines{kStartup, MainLine(1, "a\\rb"), MainLine(1, std::string(4997, 'c'))}));
+  // Backup-log lines begin with the time and a tab, the first one after the byte-order mark.
+  const Lines backup = LinesOf("Backup.log");
+  ASSERT_EQ(backup.size(), 2u);
+  EXPECT_EQ(backup[0].substr(28), "a\\rb");
+  EXPECT_EQ(backup[1].substr(25), std::string(backupLimit, 'c'));
 }
 
 // A link planted at a log's path is never written through: the access log is not opened, the

@@ -265,10 +265,10 @@ std::vector<Row> Rows(const test::TestInstallation& i) {
       // of the area goes into it.
       {Block::kMake, p, {line(kPartsTrackerFolderNotCreated, p)}, {}},
       tree(in + "/partsdb", line(kPartsDatabaseFailed), {kPartsDatabase}),
-      {Block::kDeny, e + "/PartDBConfig.xml", {line(kPartsTrackerFileFailed, e + "/PartDBConfig.xml")},
+      {Block::kDeny, e + "/PartDBConfig.xml", {line(kPartDbConfigFailed, e + "/PartDBConfig.xml")},
        {kPartDbConfig}},
       {Block::kDeny, e + "/PartsDBExporterConfig.xml",
-       {line(kPartTrackerFileFailed, e + "/PartsDBExporterConfig.xml")}, {kPartsDbExporterConfig}},
+       {line(kPartsDbExporterConfigFailed, e + "/PartsDBExporterConfig.xml")}, {kPartsDbExporterConfig}},
       tree(e + "/www/partsdb", partsFailed, {kPartsWebPages}),
       tree(e + "/partsdb-changelogs", partsFailed, {kPartsChangeLogs}),
       tree(in + "/../LornithData/Settings/partsdb-changelogs", partsFailed, {kPartsSettingsChangeLogs}),

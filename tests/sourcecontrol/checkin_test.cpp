@@ -18,6 +18,7 @@
 #include "sourcecontrol/properties.h"
 #include "platform/signals.h"
 #include "sourcecontrol/svn_client.h"
+#include "sourcecontrol/svn_messages.h"
 #include "tests/support/fake_command_runner.h"
 #include "tests/support/working_copy.h"
 
@@ -78,8 +79,9 @@ TEST_F(SvnClientTest, CommandsRunWithTheClientsOptions) {
   platform::SetStopSignal(0);
   EXPECT_EQ(fake_.CommandLines().size(), 1u);
   const std::string log = TraceLog();
-  EXPECT_THAT(log, HasSubstr("ExecuteCommand() - Running command strCommand: \"\"/opt/my svn/svn\" upgrade"));
-  EXPECT_THAT(log, HasSubstr("ERROR: ExecuteCommand - not run, the run was stopped by SIGTERM"));
+  const std::string upgrade = "\"/opt/my svn/svn\" upgrade -- \"/wc\"";
+  EXPECT_THAT(log, HasSubstr(Format(messages::kSvnCommandRunning, upgrade)));
+  EXPECT_THAT(log, HasSubstr(Format(messages::kSvnCommandNotRun, "SIGTERM", "svn upgrade -- \"/wc\"")));
 }
 
 // A failed command leaves the client's last error line, its most specific reason, in the log.
@@ -91,7 +93,7 @@ TEST_F(SvnClientTest, FailedCommandsLogTheClientsReason) {
   EXPECT_FALSE(ExecuteCommand("svn add -- \"/wc/a\"", output));
   EXPECT_FALSE(ExecuteCommand("svn add -- \"/wc/b\"", output));
   const std::string log = TraceLog();
-  EXPECT_THAT(log, HasSubstr("1 - ExecuteCommand - The client answered: svn: E000022: /wc/\\303\n"));
+  EXPECT_THAT(log, HasSubstr("1 - " + Format(messages::kClientAnswered, "svn: E000022: /wc/\\303")));
   EXPECT_EQ(log.find("The client answered", log.find("The client answered") + 1), std::string::npos) << log;
 }
 
@@ -257,16 +259,16 @@ TEST_F(CheckinTest, VersionedFileIsUpdatedFirstAndTheEmptyPathCommitsEverything)
 // A failed step writes its line and fails the check-in; the steps before the commit do not stop
 // it, a failed version read writes no version, and nothing is undone.
 TEST_F(CheckinTest, FailedStepsAreReportedAndTheCommitStillRuns) {
-  const char* const kAdd = "ERROR: CheckinFile - Error adding the directory/file to source control: \"%s\"";
-  const char* const kCommitNew = "ERROR: CheckinFile - Unable to commit the directory/file to source control: \"%s\"";
-  const char* const kCommit = "ERROR: CheckinFile - Unable to commit the file to source control: \"%s\"";
-  const char* const kUpdate = "ERROR: CheckinFile - Unable to update the file from source control: \"%s\"";
+  using messages::kCheckinAddFailed, messages::kCheckinNewCommitFailed, messages::kCheckinCommitFailed,
+      messages::kCheckinUpdateFailed;
   // Commands: info, add (or update when versioned), propget, propset version, propset username,
   // update, resolve, commit, update.
   const struct { bool versioned; std::size_t failing, commands; const char* line; } cases[] = {
-      {false, 1, 2, kAdd},       {false, 2, 7, kCommitNew}, {false, 3, 8, kCommitNew}, {false, 4, 8, kCommitNew},
-      {false, 5, 8, kCommitNew}, {false, 6, 8, kCommitNew}, {false, 7, 8, kCommitNew}, {true, 1, 2, kUpdate},
-      {true, 6, 8, kCommit},     {true, 8, 9, kUpdate}};
+      {false, 1, 2, kCheckinAddFailed},       {false, 2, 7, kCheckinNewCommitFailed},
+      {false, 3, 8, kCheckinNewCommitFailed}, {false, 4, 8, kCheckinNewCommitFailed},
+      {false, 5, 8, kCheckinNewCommitFailed}, {false, 6, 8, kCheckinNewCommitFailed},
+      {false, 7, 8, kCheckinNewCommitFailed}, {true, 1, 2, kCheckinUpdateFailed},
+      {true, 6, 8, kCheckinCommitFailed},     {true, 8, 9, kCheckinUpdateFailed}};
   std::vector<std::string> lines;
   for (const auto& c : cases) {
     test::CFakeCommandRunner fake;
@@ -297,8 +299,7 @@ TEST_F(CheckinTest, PathLimitCountsTheAbsolutePathPlus31) {
     const Lines lines = fake.CommandLines();
     EXPECT_EQ(lines.size() > 1 ? lines[1] : "no add", length == 228 ? "svn add --depth empty -- " + Q(name) : "no add");
   }
-  EXPECT_THAT(TraceLog(), HasSubstr("ERROR: AddFile - Unable to add the directory/file to source control because the "
-                                    "full encoded path used by svn (260) exceeds the maximum path: \"" + name + "\""));
+  EXPECT_THAT(TraceLog(), HasSubstr(Format(messages::kAddPathTooLong, 260, name)));
 }
 
 TEST_F(CheckinTest, KindsOfFileAreDecidedOnTheNormalisedAbsolutePath) {
