@@ -70,13 +70,12 @@ class CBackup {
   bool BackupFileStorage(const std::string& backupFolder);
   bool BackupLogFiles(const std::string& backupFolder);
 
-  // Copies one file; a source that does not exist is logged as skipped and answers true.
+  // Copies one file; a missing source (PathIsMissing) is logged as skipped and answers true.
   // On failure *error (when given) holds the system error code. A named file of the
   // installation that is a link is saved with its content (link kFollow). A copy out of the
   // restore's untrusted backup folder passes kRefuse: a link there fails the copy, a socket,
-  // FIFO or device there fails it too (ENXIO), only ENOENT counts as missing
-  // (BackupEntryMissing), and the copy takes the installation's owners and permissions
-  // (platform::Ownership::kDestination).
+  // FIFO or device there fails it too (ENXIO), and the copy takes the installation's owners
+  // and permissions (platform::Ownership::kDestination).
   bool CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                       int* error = nullptr, platform::SourceLink link = platform::SourceLink::kFollow);
   // CopyBackupFile without replacing, writing the step's error line when the copy fails.
@@ -124,7 +123,7 @@ class CBackup {
   static std::string RestoreSource(const std::string& backup, LayoutItem item);
 
   // Restores one file over `destination`, with the installation's owners and permissions
-  // (platform::Ownership::kDestination). A source missing from the backup (BackupEntryMissing)
+  // (platform::Ownership::kDestination). A source missing from the backup (PathIsMissing)
   // is logged as skipped and answers true; a folder, socket, FIFO or device there fails. The
   // backup folder is not trusted: a link at the source, or in place of a folder on its way
   // below the backup folder, fails the copy (ELOOP); so does a link in place of a folder on the

@@ -4,7 +4,6 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
 #include "common/file_utils.h"
 #include "platform/files.h"
 
@@ -14,10 +13,12 @@ namespace {
 using enum LayoutItem;
 
 // A folder left in the backup folder by an earlier layout is moved to its place, but only a
-// real folder: a link there would make the copies that follow write through it.
+// real folder: a link there would make the copies that follow write through it. Answers ENOENT
+// when there is none: nothing at the path, or a file in place of a folder on its way, below
+// which no earlier run wrote.
 int MoveEarlierFolder(const std::string& from, const std::string& to) {
   platform::FileInfo info;
-  if (const int rc = platform::GetFileInfo(from, false, &info); rc != 0) return rc;
+  if (const int rc = platform::GetFileInfo(from, false, &info); rc != 0) return rc == ENOTDIR ? ENOENT : rc;
   if (info.kind != platform::EntryKind::kFolder) return ELOOP;
   return platform::Rename(from, to);
 }
@@ -91,12 +92,10 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
   // Web pages: an earlier layout kept them under Settings; they are moved to their place.
   const std::string webPages = EntryPath(backupFolder, Layout(kPartsWebPages));
   const std::string oldWebPages = backupFolder + "/Settings/Execute/www/partsdb";
-  if (!PathIsMissing(oldWebPages)) {
-    if (MoveEarlierFolder(oldWebPages, webPages) != 0) {
-      backupLog.Write(0, messages::kPartsWebPagesNotMoved, backupFolder, oldWebPages, webPages);
-      ok = false;
-    }
-  } else if (!BackupTreeItem(kPartsWebPages, backupFolder)) {
+  if (const int moved = MoveEarlierFolder(oldWebPages, webPages); moved != 0 && moved != ENOENT) {
+    backupLog.Write(0, messages::kPartsWebPagesNotMoved, backupFolder, oldWebPages, webPages);
+    ok = false;
+  } else if (moved == ENOENT && !BackupTreeItem(kPartsWebPages, backupFolder)) {
     backupLog.Write(0, messages::kPartsChangeFilesFailed, backupFolder);
     ok = false;
   }
@@ -104,7 +103,7 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
   // Change logs: three sources merged into one folder.
   const std::string changeLogs = EntryPath(backupFolder, Layout(kPartsChangeLogs));
   const std::string oldChangeLogs = backupFolder + "/Settings/Execute/partsdb-changelogs";
-  if (!PathIsMissing(oldChangeLogs) && MoveEarlierFolder(oldChangeLogs, changeLogs) != 0) {
+  if (const int moved = MoveEarlierFolder(oldChangeLogs, changeLogs); moved != 0 && moved != ENOENT) {
     backupLog.Write(0, messages::kPartsChangeLogsNotMoved, backupFolder, oldChangeLogs, changeLogs);
     ok = false;
   }

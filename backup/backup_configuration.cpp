@@ -5,7 +5,6 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
 #include "backup/restore_messages.h"
 #include "common/file_utils.h"
 #include "common/paths.h"
@@ -46,7 +45,7 @@ int CopyNamedFile(const std::string& source, const std::string& destination, boo
 
 bool CBackup::CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                              int* error, platform::SourceLink link) {
-  if (link == platform::SourceLink::kRefuse ? BackupEntryMissing(source) : PathIsMissing(source)) {
+  if (PathIsMissing(source)) {
     const std::string message = Format(messages::kSourceFileMissing, currentBackupFolder, source);
     if (!backupLog.WriteText(1, message)) WriteLogText(1, message);
     return true;
@@ -120,7 +119,7 @@ bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& de
     for (const std::string& match : matches) {
       const std::string source = sourceFolder + match;
       const std::string destination = destinationFolder + match;
-      if (link == platform::SourceLink::kRefuse ? BackupEntryMissing(source) : PathIsMissing(source)) {
+      if (PathIsMissing(source)) {
         WriteLog(1, messages::kUtilizationFileMissing, shownLabel, source);
         continue;
       }

@@ -5,7 +5,6 @@
 #include "backup/backup.h"
 #include "backup/backup_layout.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
 #include "common/file_utils.h"
 #include "common/settings_folder.h"
 #include "common/strings.h"
@@ -55,7 +54,7 @@ bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {
   backupLog.Write(1, messages::kDatabaseStart, backupFolder);
 
   const std::string databaseFolder = backupFolder + "/" + layout::kDatabase;
-  if (!FolderExists(databaseFolder) && platform::CreateFolder(databaseFolder) != 0) {
+  if (PathIsMissing(databaseFolder) ? platform::CreateFolder(databaseFolder) != 0 : !IsFolder(databaseFolder)) {
     backupLog.Write(0, messages::kDatabaseFolderNotCreated, backupFolder, databaseFolder);
     return false;
   }

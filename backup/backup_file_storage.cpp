@@ -2,7 +2,7 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
+#include "common/file_utils.h"
 #include "common/folder_copy_engine.h"
 #include "platform/files.h"
 

@@ -29,7 +29,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
     backupLog.Write(0, messages::kBackupFolderHoldsARun, folder, layout::kRecord);
     return false;
   }
-  if (!IsFolder(folder) && platform::CreateFolder(folder) != 0) {
+  if (PathIsMissing(folder) ? platform::CreateFolder(folder) != 0 : !IsFolder(folder)) {
     backupLog.Write(0, messages::kBackupFolderNotCreated, folder);
     return false;
   }

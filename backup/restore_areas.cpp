@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "backup/backup.h"
-#include "backup/backup_support.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
@@ -21,17 +20,11 @@ namespace {
 
 using enum LayoutItem;
 
-// An installation path is there unless the system says nothing is (ENOENT).
-bool Exists(const std::string& path) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(path, false, &info) != ENOENT;
-}
-
 }  // namespace
 
 bool CBackup::RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
                                 const char* restoreFailed, const std::string& comment, const std::string& userName) {
-  if (LinkOnTheWay(backupPath, source, false) == 0 && BackupEntryMissing(source)) {
+  if (LinkOnTheWay(backupPath, source, false) == 0 && PathIsMissing(source)) {
     WriteLog(1, messages::kRestoreCheckinSkipped, source);
     return true;
   }
@@ -41,7 +34,7 @@ bool CBackup::RestoreConfigFile(const std::string& root, const std::string& sour
   const bool folderMayChange = workingCopy_.MayChange(config);
   bool fileMayChange = workingCopy_.MayChange(file);
   if (folderMayChange) {
-    if (!Exists(config) && LinkOnTheWay(root, config, true) == 0) CreateInstallationFolder(config);
+    if (PathIsMissing(config) && LinkOnTheWay(root, config, true) == 0) CreateInstallationFolder(config);
     workingCopy_.Changed(config);
   }
   int error = 0;
@@ -120,7 +113,7 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   item(kConfigDrv, execute);
   item(kReportJobs, execute);
   const std::string users = RestoreSource(backup, kUsers);
-  if (!BackupEntryMissing(users)) folder(users, root + "/Users");
+  if (!PathIsMissing(users)) folder(users, root + "/Users");
   item(kTestSystems, settingsFileFolder);
   item(kTestSystemGroups, settingsFileFolder);
 
@@ -130,13 +123,13 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   } else if (const int error = LinkOnTheWay(root, execute + "/", true); error != 0) {
     WriteLog(0, messages::kRestoreFolderToFailed, execute, settings, error);
     ok = false;
-  } else if (!BackupEntryMissing(settings) &&
+  } else if (!PathIsMissing(settings) &&
              !CopyUtilizationFiles(settings + "/", execute + "/", "Restore", nullptr, platform::SourceLink::kRefuse)) {
     ok = false;
   }
 
   const std::string webReports = RestoreSource(backup, kWebReports);
-  if (!BackupEntryMissing(webReports)) folder(webReports, execute + "/WebReports");
+  if (!PathIsMissing(webReports)) folder(webReports, execute + "/WebReports");
 
   WriteLog(1, messages::kRestoreSettingsComplete);
   return ok;
@@ -191,7 +184,7 @@ bool CBackup::RestorePartsTracker(const std::string& root, const std::string& ba
   configurationFile(kPartsDbExporterConfig, messages::kRestorePartTrackerFileFailed);
 
   const std::string changeLogs = RestoreSource(backup, kPartsChangeLogs);
-  if (!BackupEntryMissing(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
+  if (!PathIsMissing(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
     WriteLog(0, messages::kRestorePartsChangeFilesFailed);
     ok = false;
   }

@@ -8,6 +8,7 @@
 #include "backup/record_messages.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
+#include "common/file_utils.h"
 #include "common/folder_copy_engine.h"
 #include "common/tree_walk.h"
 #include "common/format.h"
@@ -71,7 +72,7 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   // The working copy was checked and upgraded before it took the place of the installation's.
   const std::string workingCopy = root + "/Repository/FileStorage";
   const std::string templates = workingCopy + "/" + kReportTemplates;
-  if (platform::GetFileInfo(templates, false, &info) == ENOENT) {
+  if (PathIsMissing(templates)) {
     if (!workingCopy_.MayChange(templates)) {
       WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
       ok = false;
@@ -159,13 +160,13 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
 
 bool CBackup::RestoreDataFiles(const std::string& source, const std::string& destination) {
   CFolderCopyEngine engine;
-  platform::FileInfo info;
-  if (platform::GetFileInfo(source, false, &info) == ENOENT) {
+  if (PathIsMissing(source)) {
     WriteLog(0, messages::kRestoreSourceFolderMissing, source);
     return false;
   }
   // Only a real folder is copied back: a link in the backup folder never leads the copy out.
   int error = LinkOnTheWay(backupPath, source, true);
+  platform::FileInfo info;
   if (error == 0 && platform::GetFileInfo(source, false, &info) == 0 && info.kind != platform::EntryKind::kFolder) {
     error = info.kind == platform::EntryKind::kLink ? ELOOP : ENOTDIR;
   }
@@ -174,7 +175,7 @@ bool CBackup::RestoreDataFiles(const std::string& source, const std::string& des
              "\"" + source + "\": " + platform::ErrorText(error));
     return false;
   }
-  if (platform::GetFileInfo(destination, false, &info) == ENOENT && platform::CreateFolder(destination) != 0) {
+  if (PathIsMissing(destination) && platform::CreateFolder(destination) != 0) {
     WriteLog(0, messages::kRestoreFolderNotCreated, destination);
     return false;
   }

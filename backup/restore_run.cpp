@@ -4,7 +4,6 @@
 #include <cerrno>
 
 #include "backup/backup.h"
-#include "backup/backup_support.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
@@ -50,7 +49,7 @@ bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& use
 bool CBackup::RestoreFile(const std::string& source, const std::string& destination, int* error) {
   *error = LinkOnTheWay(backupPath, source, false);
   if (*error != 0) return false;
-  if (BackupEntryMissing(source)) {
+  if (PathIsMissing(source)) {
     WriteLog(1, messages::kRestoreSourceMissing, "Backup", source);
     return true;
   }
@@ -86,7 +85,7 @@ bool CBackup::RestoreParameterManagerImages(const std::string& root, const std::
   WriteLog(1, messages::kRestoreImagesStart);
   const std::string source = RestoreSource(backup, LayoutItem::kParameterManagerImages);
   const std::string destination = root + "/Execute/ParameterManager/images";
-  if (!BackupEntryMissing(source)) {
+  if (!PathIsMissing(source)) {
     int error = 0;
     if (!RestoreTree(source, destination, &error)) {
       WriteLog(0, messages::kRestoreImagesFailed);
