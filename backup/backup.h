@@ -37,11 +37,14 @@ class CBackup {
   CBackup(const CBackup&) = delete;
   CBackup& operator=(const CBackup&) = delete;
 
-  // The Subversion repository's folder: the local path of a file URL in "//RevisionControlURL"
-  // of the settings file, else "<installPath>/SubversionRepository".
+  // The Subversion repository's folder and the search server's folder, as the settings file
+  // names them (ReadRepositoryFolder and ReadSolrFolder, backup/configuration.h).
   std::string GetRepositoryFolder() const;
-  // The search server's folder: "//SolrFolder" of the settings file, else "<installPath>/solr".
   std::string GetSolrFolder() const;
+  // The layout's paths for this installation (backup/backup_layout.h), from the fields below;
+  // with `root`, for the installation there.
+  LayoutPaths Paths() const { return Paths(installPath); }
+  LayoutPaths Paths(const std::string& root) const;
 
   // The backup run: ensures the backup folder, then runs every area step in its fixed order,
   // each whatever the earlier ones answered. True only when every step succeeded.
@@ -85,12 +88,6 @@ class CBackup {
   // anything; a missing source is logged as skipped and answers true.
   bool CopyDataFiles(const std::string& source, const std::string& destination);
 
-  // Where an item of the backup layout comes from in this installation, and where it goes in
-  // `backupFolder`. For the items that keep their own name, EntryPath is the full path of the
-  // copy (for the Subversion repository: the backup folder followed by its folder's name).
-  std::string SourcePath(const LayoutEntry& entry) const;
-  std::string EntryPath(const std::string& backupFolder, const LayoutEntry& entry) const;
-
   // Copies one file item of the layout (following a link at a named source), with the step's
   // error line on failure.
   bool BackupFileItem(LayoutItem item, const std::string& backupFolder);
@@ -118,9 +115,6 @@ class CBackup {
   bool RestoreParameterManagerImages(const std::string& root, const std::string& backup);
   bool RestoreSecurity(const std::string& root, const std::string& backup);
   bool RestorePartsTracker(const std::string& root, const std::string& backup);
-
-  // Where an item of the backup layout lies in the backup folder `backup`.
-  static std::string RestoreSource(const std::string& backup, LayoutItem item);
 
   // Restores one file over `destination`, with the installation's owners and permissions
   // (platform::Ownership::kDestination). A source missing from the backup (PathIsMissing)
@@ -169,11 +163,12 @@ class CBackup {
   CRestoreGate gate_;
   // Whether the Subversion client may work on the working copy, and on which of its paths.
   CRestoreWorkingCopy workingCopy_;
-  // Restores the backup's file `source` as `name` into the working copy's Config folder (made
-  // when missing), then checks in the folder and the file, each only when it showed no change
-  // the restore did not make. A file the backup does not hold is skipped with its check-ins.
-  // Each failure writes its line (`restoreFailed` for the copy); true when none failed.
-  bool RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
+  // Restores the backup's file `source` to where the layout puts `item` below `root`, in the
+  // working copy's Config folder (made when missing), then checks in the folder and the file,
+  // each only when it showed no change the restore did not make. A file the backup does not
+  // hold is skipped with its check-ins. Each failure writes its line (`restoreFailed` for the
+  // copy); true when none failed.
+  bool RestoreConfigFile(const std::string& root, const std::string& source, LayoutItem item,
                          const char* restoreFailed, const std::string& comment, const std::string& userName);
   // Puts a copy of the backed-up "Repository" folder in place of the installation's in one step,
   // through a staging folder beside it; false after its line when it did not.
@@ -190,13 +185,5 @@ class CBackup {
 // no copy failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log, platform::SourceLink link);
-
-// The search server's port: "//SolrPort" of the settings file at settingsFile, 8983 when the
-// file does not load or has none.
-int ReadSolrPort(const std::string& settingsFile);
-
-// How long a restart waits for the search server: "//SolrTimeoutSecs" of the settings file at
-// settingsFile when it is a number, raised to 30 when below; 30 otherwise.
-int ReadSolrTimeoutSeconds(const std::string& settingsFile);
 
 }  // namespace brimora

@@ -71,26 +71,26 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
     ok = false;
   }
 
-  if (PathIsMissing(SourcePath(Layout(kPartsDatabase)))) {
-    backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, SourcePath(Layout(kPartsDatabase)));
+  if (PathIsMissing(Paths().Source(Layout(kPartsDatabase)))) {
+    backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, Paths().Source(Layout(kPartsDatabase)));
   } else if (!BackupTreeItem(kPartsDatabase, backupFolder)) {
     backupLog.Write(0, messages::kPartsDatabaseFailed, backupFolder);
     ok = false;
   }
 
-  const std::string configuration = SourcePath(Layout(kPartDbConfig));
-  if (!CopyBackupFile(configuration, EntryPath(backupFolder, Layout(kPartDbConfig)), true)) {
+  const std::string configuration = Paths().Source(Layout(kPartDbConfig));
+  if (!CopyBackupFile(configuration, Paths().Entry(backupFolder, Layout(kPartDbConfig)), true)) {
     backupLog.Write(0, messages::kPartsTrackerFileFailed, backupFolder, configuration);
     ok = false;
   }
-  const std::string exporter = SourcePath(Layout(kPartsDbExporterConfig));
-  if (!CopyBackupFile(exporter, EntryPath(backupFolder, Layout(kPartsDbExporterConfig)), true)) {
+  const std::string exporter = Paths().Source(Layout(kPartsDbExporterConfig));
+  if (!CopyBackupFile(exporter, Paths().Entry(backupFolder, Layout(kPartsDbExporterConfig)), true)) {
     backupLog.Write(0, messages::kPartTrackerFileFailed, backupFolder, exporter);
     ok = false;
   }
 
   // Web pages: an earlier layout kept them under Settings; they are moved to their place.
-  const std::string webPages = EntryPath(backupFolder, Layout(kPartsWebPages));
+  const std::string webPages = Paths().Entry(backupFolder, Layout(kPartsWebPages));
   const std::string oldWebPages = backupFolder + "/Settings/Execute/www/partsdb";
   if (const int moved = MoveEarlierFolder(oldWebPages, webPages); moved != 0 && moved != ENOENT) {
     backupLog.Write(0, messages::kPartsWebPagesNotMoved, backupFolder, oldWebPages, webPages);
@@ -101,7 +101,7 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
   }
 
   // Change logs: three sources merged into one folder.
-  const std::string changeLogs = EntryPath(backupFolder, Layout(kPartsChangeLogs));
+  const std::string changeLogs = Paths().Entry(backupFolder, Layout(kPartsChangeLogs));
   const std::string oldChangeLogs = backupFolder + "/Settings/Execute/partsdb-changelogs";
   if (const int moved = MoveEarlierFolder(oldChangeLogs, changeLogs); moved != 0 && moved != ENOENT) {
     backupLog.Write(0, messages::kPartsChangeLogsNotMoved, backupFolder, oldChangeLogs, changeLogs);
@@ -123,13 +123,13 @@ bool CBackup::BackupLogFiles(const std::string& backupFolder) {
   backupLog.Write(1, messages::kLogFilesStart, backupFolder);
 
   bool ok = true;
-  const std::string folder = EntryPath(backupFolder, Layout(kLogFiles));
+  const std::string folder = Paths().Entry(backupFolder, Layout(kLogFiles));
   if (platform::CreateFolder(folder) != 0) {
     backupLog.Write(0, messages::kLogFolderNotCreated, backupFolder, folder);
     ok = false;
   }
   // The installation's own Logs, the backup log included; a missing folder leaves an empty copy.
-  if (!CopyTree(SourcePath(Layout(kLogFiles)), folder)) {
+  if (!CopyTree(Paths().Source(Layout(kLogFiles)), folder)) {
     backupLog.Write(0, messages::kLogFilesFailed, backupFolder);
     ok = false;
   }

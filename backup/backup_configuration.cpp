@@ -65,12 +65,12 @@ bool CBackup::BackupFile(const std::string& source, const std::string& destinati
 
 bool CBackup::BackupFileItem(LayoutItem item, const std::string& backupFolder) {
   const LayoutEntry& entry = Layout(item);
-  return BackupFile(SourcePath(entry), EntryPath(backupFolder, entry), backupFolder);
+  return BackupFile(Paths().Source(entry), Paths().Entry(backupFolder, entry), backupFolder);
 }
 
 bool CBackup::BackupFilesItem(LayoutItem item, const std::string& backupFolder) {
   const LayoutEntry& entry = Layout(item);
-  const std::string pattern = SourcePath(entry);
+  const std::string pattern = Paths().Source(entry);
   const std::string folder = ParentFolder(pattern);
   std::vector<std::string> paths;
   int listError = 0;
@@ -83,17 +83,17 @@ bool CBackup::BackupFilesItem(LayoutItem item, const std::string& backupFolder) 
   }
   for (const std::string& path : paths) {
     const std::string name = NameAfterLastSeparator(path);
-    ok = BackupFile(folder + "/" + name, EntryPath(backupFolder, entry) + "/" + name, backupFolder) && ok;
+    ok = BackupFile(folder + "/" + name, Paths().Entry(backupFolder, entry) + "/" + name, backupFolder) && ok;
   }
   return ok;
 }
 
 bool CBackup::BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error) {
   const LayoutEntry& entry = Layout(item);
-  const std::string source = SourcePath(entry);
+  const std::string source = Paths().Source(entry);
   // Present means present: a folder that cannot be read is copied, and the copy says why it failed.
   if (PathIsMissing(source)) return true;
-  return CopyTree(source, EntryPath(backupFolder, entry), error);
+  return CopyTree(source, Paths().Entry(backupFolder, entry), error);
 }
 
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
@@ -153,7 +153,7 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
       ok = BackupFilesItem(item, backupFolder) && ok;
     } else if ((item == kSslCertificate || item == kSslKey) && !sslEnabled) {
       // Without secure transport, missing or unreadable certificate files are no failure.
-      CopyBackupFile(SourcePath(entry), EntryPath(backupFolder, entry), true);
+      CopyBackupFile(Paths().Source(entry), Paths().Entry(backupFolder, entry), true);
     } else {
       ok = BackupFileItem(item, backupFolder) && ok;
     }
@@ -163,7 +163,8 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
     int error = 0;
     if (BackupTreeItem(item, backupFolder, &error)) return true;
     const LayoutEntry& entry = Layout(item);
-    backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, SourcePath(entry), EntryPath(backupFolder, entry),
+    const LayoutPaths paths = Paths();
+    backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, paths.Source(entry), paths.Entry(backupFolder, entry),
                     error);
     return false;
   };

@@ -22,14 +22,14 @@ using enum LayoutItem;
 
 }  // namespace
 
-bool CBackup::RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
+bool CBackup::RestoreConfigFile(const std::string& root, const std::string& source, LayoutItem item,
                                 const char* restoreFailed, const std::string& comment, const std::string& userName) {
   if (LinkOnTheWay(backupPath, source, false) == 0 && PathIsMissing(source)) {
     WriteLog(1, messages::kRestoreCheckinSkipped, source);
     return true;
   }
-  const std::string config = root + "/Repository/FileStorage/Config";
-  const std::string file = config + "/" + name;
+  const std::string file = Paths(root).Target(item);
+  const std::string config = ParentFolder(file);
   // Both are looked at before anything is written: a folder made here would show as new.
   const bool folderMayChange = workingCopy_.MayChange(config);
   bool fileMayChange = workingCopy_.MayChange(file);
@@ -61,8 +61,8 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
   WriteLog(1, messages::kRestoreSettingsStart);
   bool ok = true;
   const std::string settings = backup + "/" + layout::kSettings;
-  const std::string execute = root + "/Execute";
-  const std::string settingsFileFolder = GetSettingsFolder(root);
+  const LayoutPaths paths = Paths(root);
+  const std::string execute = paths.Target(kParameterFiles);
 
   const auto file = [&](const std::string& source, const std::string& destination) {
     int error = 0;
@@ -70,9 +70,7 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
     WriteLog(0, messages::kRestoreFileToFailed, destination, source, error);
     ok = false;
   };
-  const auto item = [&](LayoutItem restored, const std::string& destinationFolder) {
-    file(RestoreSource(backup, restored), destinationFolder + "/" + NameAfterLastSeparator(Layout(restored).entry));
-  };
+  const auto item = [&](LayoutItem restored) { file(LayoutPaths::InBackup(backup, restored), paths.Target(restored)); };
   const auto folder = [&](const std::string& source, const std::string& destination) {
     int error = 0;
     if (RestoreTree(source, destination, &error)) return;
@@ -80,8 +78,8 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
     ok = false;
   };
 
-  item(kReports, execute);
-  item(kSettingsFile, settingsFileFolder);
+  item(kReports);
+  item(kSettingsFile);
 
   // Every "BrimoraParams_*.xml" of the backup, then "BrimoraParams.xml", each into Execute.
   std::vector<std::string> parameterFiles;
@@ -91,31 +89,29 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
     WriteLog(0, messages::kRestoreFolderNotListed, settings, listError);
     ok = false;
   }
-  parameterFiles.push_back(RestoreSource(backup, kParameters));
+  parameterFiles.push_back(LayoutPaths::InBackup(backup, kParameters));
   for (const std::string& path : parameterFiles) {
     const std::string name = NameAfterLastSeparator(path);
     file(settings + "/" + name, execute + "/" + name);
   }
 
-  for (LayoutItem restored : {kServiceSettings, kScheduledTasks, kUserDefined, kBackupSettings}) {
-    item(restored, execute);
-  }
-  item(kGenericFileEditor, root);
-  item(kMergeUploadConfig, execute);
+  for (LayoutItem restored : {kServiceSettings, kScheduledTasks, kUserDefined, kBackupSettings}) item(restored);
+  item(kGenericFileEditor);
+  item(kMergeUploadConfig);
 
   // "units.dat" belongs to the FileStorage working copy, which records it as a new revision.
-  const std::string unitsSource = RestoreSource(backup, kUnits);
-  if (!RestoreConfigFile(root, unitsSource, "units.dat", messages::kRestoreFileToFailed,
+  const std::string unitsSource = LayoutPaths::InBackup(backup, kUnits);
+  if (!RestoreConfigFile(root, unitsSource, kUnits, messages::kRestoreFileToFailed,
                          Format(messages::kUnitsComment, unitsSource), userName)) {
     ok = false;
   }
 
-  item(kConfigDrv, execute);
-  item(kReportJobs, execute);
-  const std::string users = RestoreSource(backup, kUsers);
-  if (!PathIsMissing(users)) folder(users, root + "/Users");
-  item(kTestSystems, settingsFileFolder);
-  item(kTestSystemGroups, settingsFileFolder);
+  item(kConfigDrv);
+  item(kReportJobs);
+  const std::string users = LayoutPaths::InBackup(backup, kUsers);
+  if (!PathIsMissing(users)) folder(users, paths.Target(kUsers));
+  item(kTestSystems);
+  item(kTestSystemGroups);
 
   if (const int error = LinkOnTheWay(backup, settings, true); error != 0) {
     WriteLog(0, messages::kRestoreFolderNotListed, settings, error);
@@ -128,8 +124,8 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
     ok = false;
   }
 
-  const std::string webReports = RestoreSource(backup, kWebReports);
-  if (!PathIsMissing(webReports)) folder(webReports, execute + "/WebReports");
+  const std::string webReports = LayoutPaths::InBackup(backup, kWebReports);
+  if (!PathIsMissing(webReports)) folder(webReports, paths.Target(kWebReports));
 
   WriteLog(1, messages::kRestoreSettingsComplete);
   return ok;
@@ -138,8 +134,8 @@ bool CBackup::RestoreSettings(const std::string& root, const std::string& backup
 bool CBackup::RestoreParameterManager(const std::string& root, const std::string& backup,
                                       const std::string& userName) {
   WriteLog(1, messages::kRestoreParameterManagerStart);
-  const std::string source = RestoreSource(backup, kNames);
-  const bool ok = RestoreConfigFile(root, source, "names.pmp", messages::kRestoreFileFailed,
+  const std::string source = LayoutPaths::InBackup(backup, kNames);
+  const bool ok = RestoreConfigFile(root, source, kNames, messages::kRestoreFileFailed,
                                     Format(messages::kNamesComment, source), userName);
   WriteLog(1, messages::kRestoreParameterManagerComplete);
   return ok;
@@ -149,8 +145,8 @@ bool CBackup::RestoreSecurity(const std::string& root, const std::string& backup
   WriteLog(1, messages::kRestoreSecurityStart);
   bool ok = true;
   for (LayoutItem restored : {kUsersData, kUsersXml}) {
-    const std::string source = RestoreSource(backup, restored);
-    const std::string destination = root + "/Execute/" + NameAfterLastSeparator(Layout(restored).entry);
+    const std::string source = LayoutPaths::InBackup(backup, restored);
+    const std::string destination = Paths(root).Target(restored);
     int error = 0;
     if (!RestoreFile(source, destination, &error)) {
       WriteLog(0, messages::kRestoreFileFailed, destination, source, error);
@@ -165,15 +161,16 @@ bool CBackup::RestorePartsTracker(const std::string& root, const std::string& ba
   WriteLog(1, messages::kRestorePartsTrackerStart);
   bool ok = true;
   int error = 0;
-  if (!RestoreTree(RestoreSource(backup, kPartsDatabase), partsTrackerDatabasePath, &error)) {
+  const LayoutPaths paths = Paths(root);
+  if (!RestoreTree(LayoutPaths::InBackup(backup, kPartsDatabase), paths.Target(kPartsDatabase), &error)) {
     WriteLog(0, messages::kRestorePartsDatabaseFailed);
     ok = false;
   }
 
   // The two configuration files; a missing one is a notice in the backup log.
   const auto configurationFile = [&](LayoutItem restored, const char* failedLine) {
-    const std::string source = RestoreSource(backup, restored);
-    const std::string destination = root + "/Execute/" + NameAfterLastSeparator(Layout(restored).entry);
+    const std::string source = LayoutPaths::InBackup(backup, restored);
+    const std::string destination = paths.Target(restored);
     if (LinkOnTheWay(backupPath, source, false) != 0 || LinkOnTheWay(installPath, destination, false) != 0 ||
         !CopyBackupFile(source, destination, false, nullptr, platform::SourceLink::kRefuse)) {
       WriteLog(0, failedLine, destination);
@@ -183,8 +180,8 @@ bool CBackup::RestorePartsTracker(const std::string& root, const std::string& ba
   configurationFile(kPartDbConfig, messages::kRestorePartsTrackerFileFailed);
   configurationFile(kPartsDbExporterConfig, messages::kRestorePartTrackerFileFailed);
 
-  const std::string changeLogs = RestoreSource(backup, kPartsChangeLogs);
-  if (!PathIsMissing(changeLogs) && !RestoreTree(changeLogs, settingsFolder + "/partsdb-changelogs", &error)) {
+  const std::string changeLogs = LayoutPaths::InBackup(backup, kPartsChangeLogs);
+  if (!PathIsMissing(changeLogs) && !RestoreTree(changeLogs, paths.Target(kPartsChangeLogs), &error)) {
     WriteLog(0, messages::kRestorePartsChangeFilesFailed);
     ok = false;
   }

@@ -45,13 +45,13 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   WriteLog(1, messages::kRestoreFileStorageStart);
   RemoveStaleStaging(root);
   bool ok = true;
-  const std::string source = RestoreSource(backup, LayoutItem::kFileStorage);
+  const std::string source = LayoutPaths::InBackup(backup, LayoutItem::kFileStorage);
 
   // The installation's folder is replaced only by a whole, checked copy of the backed-up one;
   // until then it stays as it is. A backed-up folder inside that folder (a backup kept in the
   // working copy, or the installation named as its own backup) would go with it, so it does not
   // replace it. When nothing was replaced, the area ends there and changes nothing.
-  const std::string repository = root + "/" + layout::kFileStorage;
+  const std::string repository = Paths(root).Target(LayoutItem::kFileStorage);
   platform::FileInfo info;
   const bool backedUp = LinkOnTheWay(backupPath, source, true) == 0 &&
                         platform::GetFileInfo(source, false, &info) == 0 && info.kind == platform::EntryKind::kFolder;
@@ -70,7 +70,7 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   }
 
   // The working copy was checked and upgraded before it took the place of the installation's.
-  const std::string workingCopy = root + "/Repository/FileStorage";
+  const std::string workingCopy = Paths(root).Base(LayoutBase::kWorkingCopy);
   const std::string templates = workingCopy + "/" + kReportTemplates;
   if (PathIsMissing(templates)) {
     if (!workingCopy_.MayChange(templates)) {

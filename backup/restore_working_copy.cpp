@@ -2,10 +2,7 @@
 
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
-#include "common/file_url.h"
-#include "common/settings_folder.h"
 #include "common/trace_log.h"
-#include "common/xml.h"
 #include "platform/files.h"
 #include "sourcecontrol/svn_client.h"
 
@@ -26,12 +23,6 @@ std::string WithoutLineEnd(std::string text) {
 }
 
 }  // namespace
-
-std::string InstallationRepositoryUrl(const std::string& installPath) {
-  const XmlDocument settings = LoadXmlDocument(GetSettingsFilePath(installPath, true));
-  const std::string url = settings ? ReadXmlString(settings, "//RevisionControlURL", "") : "";
-  return url.empty() ? PathToFileUrl(installPath + "/SubversionRepository") : url;
-}
 
 void CRestoreWorkingCopy::Start(const std::string& root, const std::string& repositoryUrl) {
   root_ = root;

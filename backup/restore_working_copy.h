@@ -11,10 +11,6 @@
 
 namespace brimora {
 
-// The installation's repository: "//RevisionControlURL" of its settings file, else the file URL
-// of <installPath>/SubversionRepository.
-std::string InstallationRepositoryUrl(const std::string& installPath);
-
 class CRestoreWorkingCopy {
  public:
   // For the installation at `root`, whose repository is `repositoryUrl`; forgets every earlier
