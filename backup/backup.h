@@ -170,19 +170,37 @@ class CBackup {
   // copy); true when none failed.
   bool RestoreConfigFile(const std::string& root, const std::string& source, LayoutItem item,
                          const char* restoreFailed, const std::string& comment, const std::string& userName);
+  // The items of the Settings area: one file, or one folder when the backup holds it (from
+  // `source` to `destination`); every parameter file the backup's Settings folder lists; the
+  // utilization files. `settingsError` is what LinkOnTheWay found on the way to the backup's
+  // Settings folder: the parameter files write its line, the utilization files fail without
+  // another. Each failure writes its line; true when none failed.
+  bool RestoreSettingsFile(const std::string& source, const std::string& destination);
+  bool RestoreSettingsFolder(const std::string& source, const std::string& destination);
+  bool RestoreParameterFiles(const LayoutPaths& paths, const std::string& settings, int settingsError);
+  bool RestoreUtilizationFiles(const LayoutPaths& paths, const std::string& settings, int settingsError);
   // Puts a copy of the backed-up "Repository" folder in place of the installation's in one step,
   // through a staging folder beside it; false after its line when it did not.
   bool ReplaceRepository(const std::string& source, const std::string& root);
 };
 
-// Copies the utilization data files (utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl,
-// UtilDevChans*.txt, UtilDevStates*.txt) of sourceFolder into destinationFolder, both ending
-// with "/", replacing files of the same name. A failed copy is written to `log` when given,
-// else to the trace log as a restore error line. label ("Backup" when empty) opens the skip
-// and backup error lines. A source folder that cannot be
-// listed is a failure too (one line). `link` says whether a file that is a link is read
-// through; kRefuse copies out of the untrusted backup folder as CopyBackupFile does. True when
-// no copy failed.
+// The names of the utilization data files of sourceFolder (ending with "/"): those matching
+// utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl, UtilDevChans*.txt and
+// UtilDevStates*.txt, pattern by pattern. A folder that exists but cannot be listed sets
+// *listError (0 before the call) to the system error code.
+std::vector<std::string> ListUtilizationFiles(const std::string& sourceFolder, int* listError);
+
+// Copies one utilization file over `destination`. A missing source is a level-1 skip line
+// opened by `label` and answers 0; otherwise the answer is the copy's system error code.
+// `link` says whether a file that is a link is read through; kRefuse copies out of the
+// untrusted backup folder as CopyBackupFile does.
+int CopyUtilizationFile(const std::string& source, const std::string& destination, const std::string& label,
+                        platform::SourceLink link);
+
+// The backup's copy of every utilization file of sourceFolder into destinationFolder, both ending
+// with "/", replacing files of the same name; each failed copy, and a source folder that cannot
+// be listed (one line), is an error line in `log` (never null), opened by label ("Backup" when
+// empty) like the skip lines. True when nothing failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log, platform::SourceLink link);
 

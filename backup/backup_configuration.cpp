@@ -5,7 +5,6 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/restore_messages.h"
 #include "common/file_utils.h"
 #include "common/paths.h"
 #include "common/trace_log.h"
@@ -96,41 +95,40 @@ bool CBackup::BackupTreeItem(LayoutItem item, const std::string& backupFolder, i
   return CopyTree(source, Paths().Entry(backupFolder, entry), error);
 }
 
-bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
-                          const std::string& label, CBackupLog* log, platform::SourceLink link) {
-  const std::string shownLabel = label.empty() ? "Backup" : label;
-  bool ok = true;
-  bool listingReported = false;
+std::vector<std::string> ListUtilizationFiles(const std::string& sourceFolder, int* listError) {
+  std::vector<std::string> names;
   for (const std::string name : kUtilizationFileNames) {
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) continue;
-    std::vector<std::string> matches;
-    int listError = 0;
-    ListFolder(sourceFolder + name.substr(0, dot) + "*" + name.substr(dot), &matches, nullptr, &listError);
-    if (listError != 0) {
-      if (log != nullptr && !listingReported) {
-        log->Write(0, messages::kUtilizationFolderNotListed, shownLabel, sourceFolder, sourceFolder, listError);
-      } else if (log == nullptr && !listingReported) {
-        WriteLog(0, messages::kRestoreFolderNotListed, sourceFolder, listError);
-      }
-      listingReported = true;
+    int error = 0;
+    ListFolder(sourceFolder + name.substr(0, dot) + "*" + name.substr(dot), &names, nullptr, &error);
+    if (*listError == 0) *listError = error;
+  }
+  return names;
+}
+
+int CopyUtilizationFile(const std::string& source, const std::string& destination, const std::string& label,
+                        platform::SourceLink link) {
+  if (PathIsMissing(source)) {
+    WriteLog(1, messages::kUtilizationFileMissing, label, source);
+    return 0;
+  }
+  return CopyNamedFile(source, destination, false, link);
+}
+
+bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
+                          const std::string& label, CBackupLog* log, platform::SourceLink link) {
+  const std::string shownLabel = label.empty() ? "Backup" : label;
+  int listError = 0;
+  const std::vector<std::string> names = ListUtilizationFiles(sourceFolder, &listError);
+  bool ok = listError == 0;
+  if (!ok) log->Write(0, messages::kUtilizationFolderNotListed, shownLabel, sourceFolder, sourceFolder, listError);
+  for (const std::string& name : names) {
+    const std::string source = sourceFolder + name;
+    const std::string destination = destinationFolder + name;
+    if (const int rc = CopyUtilizationFile(source, destination, shownLabel, link); rc != 0) {
+      log->Write(0, messages::kUtilizationFileNotCopied, shownLabel, sourceFolder, source, destination, rc);
       ok = false;
-    }
-    for (const std::string& match : matches) {
-      const std::string source = sourceFolder + match;
-      const std::string destination = destinationFolder + match;
-      if (PathIsMissing(source)) {
-        WriteLog(1, messages::kUtilizationFileMissing, shownLabel, source);
-        continue;
-      }
-      if (const int rc = CopyNamedFile(source, destination, false, link); rc != 0) {
-        if (log != nullptr) {
-          log->Write(0, messages::kUtilizationFileNotCopied, shownLabel, sourceFolder, source, destination, rc);
-        } else {
-          WriteLog(0, messages::kRestoreFileToFailed, destination, source, rc);
-        }
-        ok = false;
-      }
     }
   }
   return ok;
@@ -170,7 +168,7 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
   };
   ok = backupFolderItem(kUsers) && ok;
   // A utilization file that could not be saved fails the step like any other lost file.
-  ok = CopyUtilizationFiles(installPath + "/Execute/", settings + "/", "Backup", &backupLog,
+  ok = CopyUtilizationFiles(Paths().Source(Layout(kUtilizationFiles)) + "/", settings + "/", "Backup", &backupLog,
                             platform::SourceLink::kFollow) &&
        ok;
   ok = backupFolderItem(kWebReports) && ok;

@@ -1,6 +1,5 @@
 // The settings, Parameter Manager, security and Parts Tracker areas of the restore.
 
-#include <cerrno>
 #include <vector>
 
 #include "backup/backup.h"
@@ -9,7 +8,6 @@
 #include "common/file_utils.h"
 #include "common/format.h"
 #include "common/paths.h"
-#include "common/settings_folder.h"
 #include "common/trace_log.h"
 #include "platform/files.h"
 #include "sourcecontrol/checkin.h"
@@ -57,75 +55,90 @@ bool CBackup::RestoreConfigFile(const std::string& root, const std::string& sour
   return ok;
 }
 
+bool CBackup::RestoreSettingsFile(const std::string& source, const std::string& destination) {
+  int error = 0;
+  if (RestoreFile(source, destination, &error)) return true;
+  WriteLog(0, messages::kRestoreFileToFailed, destination, source, error);
+  return false;
+}
+
+bool CBackup::RestoreSettingsFolder(const std::string& source, const std::string& destination) {
+  if (PathIsMissing(source)) return true;
+  int error = 0;
+  if (RestoreTree(source, destination, &error)) return true;
+  WriteLog(0, messages::kRestoreFolderToFailed, destination, source, error);
+  return false;
+}
+
+bool CBackup::RestoreParameterFiles(const LayoutPaths& paths, const std::string& settings, int settingsError) {
+  std::vector<std::string> found;
+  int listError = settingsError;
+  if (listError == 0) ListFiles(settings, Layout(kParameterFiles).source, found, 0, &listError);
+  bool ok = listError == 0;
+  if (!ok) WriteLog(0, messages::kRestoreFolderNotListed, settings, listError);
+  for (const std::string& path : found) {
+    const std::string name = NameAfterLastSeparator(path);
+    ok = RestoreSettingsFile(settings + "/" + name, paths.Target(kParameterFiles) + "/" + name) && ok;
+  }
+  return ok;
+}
+
+bool CBackup::RestoreUtilizationFiles(const LayoutPaths& paths, const std::string& settings, int settingsError) {
+  if (settingsError != 0) return false;
+  const std::string execute = paths.Target(kUtilizationFiles);
+  if (const int error = LinkOnTheWay(paths.Base(LayoutBase::kInstall), execute + "/", true); error != 0) {
+    WriteLog(0, messages::kRestoreFolderToFailed, execute, settings, error);
+    return false;
+  }
+  if (PathIsMissing(settings)) return true;
+  int listError = 0;
+  const std::vector<std::string> names = ListUtilizationFiles(settings + "/", &listError);
+  bool ok = listError == 0;
+  if (!ok) WriteLog(0, messages::kRestoreFolderNotListed, settings + "/", listError);
+  for (const std::string& name : names) {
+    const std::string source = settings + "/" + name;
+    const std::string destination = execute + "/" + name;
+    if (const int rc = CopyUtilizationFile(source, destination, "Restore", platform::SourceLink::kRefuse); rc != 0) {
+      WriteLog(0, messages::kRestoreFileToFailed, destination, source, rc);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
 bool CBackup::RestoreSettings(const std::string& root, const std::string& backup, const std::string& userName) {
   WriteLog(1, messages::kRestoreSettingsStart);
-  bool ok = true;
-  const std::string settings = backup + "/" + layout::kSettings;
   const LayoutPaths paths = Paths(root);
-  const std::string execute = paths.Target(kParameterFiles);
-
-  const auto file = [&](const std::string& source, const std::string& destination) {
-    int error = 0;
-    if (RestoreFile(source, destination, &error)) return;
-    WriteLog(0, messages::kRestoreFileToFailed, destination, source, error);
-    ok = false;
+  const std::string settings = backup + "/" + layout::kSettings;
+  // A link in place of the backup's Settings folder, or on its way, fails every item read from
+  // it; the listing of the parameter files says so.
+  const int settingsError = LinkOnTheWay(backup, settings, true);
+  const auto file = [&](LayoutItem item) {
+    return RestoreSettingsFile(LayoutPaths::InBackup(backup, item), paths.Target(item));
   };
-  const auto item = [&](LayoutItem restored) { file(LayoutPaths::InBackup(backup, restored), paths.Target(restored)); };
-  const auto folder = [&](const std::string& source, const std::string& destination) {
-    int error = 0;
-    if (RestoreTree(source, destination, &error)) return;
-    WriteLog(0, messages::kRestoreFolderToFailed, destination, source, error);
-    ok = false;
+  const auto folder = [&](LayoutItem item) {
+    return RestoreSettingsFolder(LayoutPaths::InBackup(backup, item), paths.Target(item));
   };
 
-  item(kReports);
-  item(kSettingsFile);
-
-  // Every "BrimoraParams_*.xml" of the backup, then "BrimoraParams.xml", each into Execute.
-  std::vector<std::string> parameterFiles;
-  int listError = LinkOnTheWay(backup, settings, true);
-  if (listError == 0) ListFiles(settings, Layout(kParameterFiles).source, parameterFiles, 0, &listError);
-  if (listError != 0 && listError != ENOENT) {
-    WriteLog(0, messages::kRestoreFolderNotListed, settings, listError);
-    ok = false;
+  bool ok = true;
+  for (const LayoutItem item : {kReports, kSettingsFile}) ok = file(item) && ok;
+  // Every "BrimoraParams_*.xml" of the backup, then "BrimoraParams.xml".
+  ok = RestoreParameterFiles(paths, settings, settingsError) && ok;
+  for (const LayoutItem item : {kParameters, kServiceSettings, kScheduledTasks, kUserDefined, kBackupSettings,
+                                kGenericFileEditor, kMergeUploadConfig}) {
+    ok = file(item) && ok;
   }
-  parameterFiles.push_back(LayoutPaths::InBackup(backup, kParameters));
-  for (const std::string& path : parameterFiles) {
-    const std::string name = NameAfterLastSeparator(path);
-    file(settings + "/" + name, execute + "/" + name);
-  }
-
-  for (LayoutItem restored : {kServiceSettings, kScheduledTasks, kUserDefined, kBackupSettings}) item(restored);
-  item(kGenericFileEditor);
-  item(kMergeUploadConfig);
-
   // "units.dat" belongs to the FileStorage working copy, which records it as a new revision.
   const std::string unitsSource = LayoutPaths::InBackup(backup, kUnits);
   if (!RestoreConfigFile(root, unitsSource, kUnits, messages::kRestoreFileToFailed,
                          Format(messages::kUnitsComment, unitsSource), userName)) {
     ok = false;
   }
-
-  item(kConfigDrv);
-  item(kReportJobs);
-  const std::string users = LayoutPaths::InBackup(backup, kUsers);
-  if (!PathIsMissing(users)) folder(users, paths.Target(kUsers));
-  item(kTestSystems);
-  item(kTestSystemGroups);
-
-  if (const int error = LinkOnTheWay(backup, settings, true); error != 0) {
-    WriteLog(0, messages::kRestoreFolderNotListed, settings, error);
-    ok = false;
-  } else if (const int error = LinkOnTheWay(root, execute + "/", true); error != 0) {
-    WriteLog(0, messages::kRestoreFolderToFailed, execute, settings, error);
-    ok = false;
-  } else if (!PathIsMissing(settings) &&
-             !CopyUtilizationFiles(settings + "/", execute + "/", "Restore", nullptr, platform::SourceLink::kRefuse)) {
-    ok = false;
-  }
-
-  const std::string webReports = LayoutPaths::InBackup(backup, kWebReports);
-  if (!PathIsMissing(webReports)) folder(webReports, paths.Target(kWebReports));
+  for (const LayoutItem item : {kConfigDrv, kReportJobs}) ok = file(item) && ok;
+  ok = folder(kUsers) && ok;
+  for (const LayoutItem item : {kTestSystems, kTestSystemGroups}) ok = file(item) && ok;
+  ok = RestoreUtilizationFiles(paths, settings, settingsError) && ok;
+  ok = folder(kWebReports) && ok;
 
   WriteLog(1, messages::kRestoreSettingsComplete);
   return ok;
