@@ -93,6 +93,8 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
 }
 
 bool CBackup::ReplaceRepository(const std::string& source, const std::string& root) {
+  const LayoutPaths paths = Paths(root);
+  const std::string repository = paths.Target(LayoutItem::kFileStorage);
   platform::Folder folder;
   platform::Folder backedUp;
   std::string staging;
@@ -103,7 +105,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   platform::FileInfo current;
   if (error == 0 && folder.Describe(&rootInfo) == 0 && folder.DescribeChild(layout::kFileStorage, &current) == 0 &&
       current.id.device != rootInfo.id.device) {
-    WriteLog(0, messages::kRestoreRepositoryMounted, root + "/" + layout::kFileStorage);
+    WriteLog(0, messages::kRestoreRepositoryMounted, repository);
     return false;
   }
   std::uint64_t needed = 0;
@@ -121,7 +123,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   if (error == 0) error = folder.OpenChild(staging, &stagingFolder);
   if (error == 0) error = TakePlaceOf(folder, stagingFolder, layout::kFileStorage);
   if (error != 0) {
-    WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+    WriteLog(0, messages::kRestoreStagingFailed, source, repository, platform::ErrorText(error));
     if (!staging.empty()) folder.RemoveChild(staging, true);
     return false;
   }
@@ -131,7 +133,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   // A working copy of another repository (or one the client cannot read) never takes the place
   // of the installation's: the restore would commit wherever it points.
   const std::string workingCopy = std::string("/") + kWorkingCopy;
-  copied = copied && workingCopy_.Check(stagingPath + workingCopy, root + "/" + layout::kFileStorage + workingCopy);
+  copied = copied && workingCopy_.Check(stagingPath + workingCopy, paths.Base(LayoutBase::kWorkingCopy));
   if (copied) {
     // One step where the file system allows it; else two renames, the installation's folder
     // moving to the staging name first, so that it is never deleted before the copy stands.
@@ -148,7 +150,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
       if (error == 0) staging = old;
     }
     if (error != 0) {
-      WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+      WriteLog(0, messages::kRestoreStagingFailed, source, repository, platform::ErrorText(error));
       copied = false;
     }
   }

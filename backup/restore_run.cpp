@@ -30,8 +30,9 @@ bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& use
   const std::string backup = backupPath;
   if (!gate_.Open(backup, force)) return false;
   SelectSvnClient(root);
-  SetCleanupTarget(Paths(root).Base(LayoutBase::kWorkingCopy));
-  workingCopy_.Start(root, InstallationRepositoryUrl(root));
+  const std::string workingCopy = Paths(root).Base(LayoutBase::kWorkingCopy);
+  SetCleanupTarget(workingCopy);
+  workingCopy_.Start(root, workingCopy, InstallationRepositoryUrl(root));
   // An area runs only when what it reads was saved whole; each runs whatever the others answered.
   const auto checked = [this](const BackupArea& from) { return gate_.AreaMayRun(from.name, from.folder, true); };
   bool ok = RestoreFileStorage(root, backup, userName);

@@ -24,8 +24,10 @@ std::string WithoutLineEnd(std::string text) {
 
 }  // namespace
 
-void CRestoreWorkingCopy::Start(const std::string& root, const std::string& repositoryUrl) {
+void CRestoreWorkingCopy::Start(const std::string& root, const std::string& workingCopy,
+                                const std::string& repositoryUrl) {
   root_ = root;
+  workingCopy_ = workingCopy;
   repositoryUrl_ = repositoryUrl;
   trust_ = Trust::kUnchecked;
   changed_.clear();
@@ -61,9 +63,8 @@ bool CRestoreWorkingCopy::Check(const std::string& workingCopy, const std::strin
 }
 
 bool CRestoreWorkingCopy::ClientMayWorkOn(const std::string& path) {
-  const std::string workingCopy = root_ + "/Repository/FileStorage";
-  if (trust_ == Trust::kUnchecked) Check(workingCopy, workingCopy);
-  return trust_ == Trust::kTrusted && brimora::ClientMayWorkOn(root_, workingCopy, path);
+  if (trust_ == Trust::kUnchecked) Check(workingCopy_, workingCopy_);
+  return trust_ == Trust::kTrusted && brimora::ClientMayWorkOn(root_, workingCopy_, path);
 }
 
 bool CRestoreWorkingCopy::MayChange(const std::string& path) {

@@ -13,9 +13,9 @@ namespace brimora {
 
 class CRestoreWorkingCopy {
  public:
-  // For the installation at `root`, whose repository is `repositoryUrl`; forgets every earlier
-  // decision.
-  void Start(const std::string& root, const std::string& repositoryUrl);
+  // For the installation at `root`, whose working copy is `workingCopy` and whose repository is
+  // `repositoryUrl`; forgets every earlier decision.
+  void Start(const std::string& root, const std::string& workingCopy, const std::string& repositoryUrl);
 
   // Decides whether the client may work on the installation's working copy in this run, from
   // the copy at `workingCopy` (a staged copy that is to take its place, or the working copy
@@ -40,6 +40,7 @@ class CRestoreWorkingCopy {
  private:
   enum class Trust { kUnchecked, kTrusted, kRefused };
   std::string root_;
+  std::string workingCopy_;
   std::string repositoryUrl_;
   Trust trust_ = Trust::kUnchecked;
   std::set<std::string> changed_;
