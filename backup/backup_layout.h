@@ -105,7 +105,7 @@ enum class LayoutBase {
 enum class LayoutKind {
   kFile,             // one file
   kFiles,            // every file matching the source name (a pattern), each under its own name
-  kUtilizationPatterns,  // the utilization data files (see CopyUtilizationFiles)
+  kUtilizationPatterns,  // the utilization data files (see ListUtilizationFiles)
   kTree,             // a folder with everything in it
 };
 
