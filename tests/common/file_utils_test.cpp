@@ -51,7 +51,8 @@ TEST(FileUtilsTest, ListingsAndExistence) {
   EXPECT_TRUE(IsFolder(tmp_.Path() + "//one/loop/") && IsFolder("/"));
   EXPECT_FALSE(IsFolder(tmp_ / "a.xml") || IsFolder(tmp_ / "missing") || IsFolder(tmp_ / "one/dangling"));
   const std::pair<const char*, bool> missing[] = {
-      {"one/dangling", false}, {"one/loop", false}, {"a.xml/below-a-file", false}, {"missing", true}, {"one/b.xml", true}};
+      {"one/dangling", false}, {"one/loop", false}, {"a.xml/below-a-file", false},
+      {"missing", true},       {"one/b.xml", true}};
   for (const auto& [name, expected] : missing) EXPECT_EQ(PathIsMissing(tmp_ / name), expected) << name;
   const struct {
     const char* pattern;
