@@ -37,11 +37,14 @@ class CBackup {
   CBackup(const CBackup&) = delete;
   CBackup& operator=(const CBackup&) = delete;
 
-  // The Subversion repository's folder: the local path of a file URL in "//RevisionControlURL"
-  // of the settings file, else "<installPath>/SubversionRepository".
+  // The Subversion repository's folder and the search server's folder, as the settings file
+  // names them (ReadRepositoryFolder and ReadSolrFolder, backup/configuration.h).
   std::string GetRepositoryFolder() const;
-  // The search server's folder: "//SolrFolder" of the settings file, else "<installPath>/solr".
   std::string GetSolrFolder() const;
+  // The layout's paths for this installation (backup/backup_layout.h), from the fields below;
+  // with `root`, for the installation there.
+  LayoutPaths Paths() const { return Paths(installPath); }
+  LayoutPaths Paths(const std::string& root) const;
 
   // The backup run: ensures the backup folder, then runs every area step in its fixed order,
   // each whatever the earlier ones answered. True only when every step succeeded.
@@ -74,13 +77,12 @@ class CBackup {
   // RestoreFile, RestoreTree) share one convention for `error`: it may be null; when it is not,
   // a failure writes its system error code there, and success leaves it untouched.
 
-  // Copies one file; a source that does not exist is logged as skipped and answers true.
+  // Copies one file; a missing source (PathIsMissing) is logged as skipped and answers true.
   // A named file of the
   // installation that is a link is saved with its content (link kFollow). A copy out of the
   // restore's untrusted backup folder passes kRefuse: a link there fails the copy, a socket,
-  // FIFO or device there fails it too (ENXIO), only ENOENT counts as missing
-  // (BackupEntryMissing), and the copy takes the installation's owners and permissions
-  // (platform::Ownership::kDestination).
+  // FIFO or device there fails it too (ENXIO), and the copy takes the installation's owners
+  // and permissions (platform::Ownership::kDestination).
   bool CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                       int* error = nullptr, platform::SourceLink link = platform::SourceLink::kFollow);
   // CopyBackupFile without replacing, writing the step's error line when the copy fails.
@@ -89,12 +91,6 @@ class CBackup {
   // Copies the folder `source` under its own name into `destination` without replacing
   // anything; a missing source is logged as skipped and answers true.
   bool CopyDataFiles(const std::string& source, const std::string& destination);
-
-  // Where an item of the backup layout comes from in this installation, and where it goes in
-  // `backupFolder`. For the items that keep their own name, EntryPath is the full path of the
-  // copy (for the Subversion repository: the backup folder followed by its folder's name).
-  std::string SourcePath(const LayoutEntry& entry) const;
-  std::string EntryPath(const std::string& backupFolder, const LayoutEntry& entry) const;
 
   // Copies one file item of the layout (following a link at a named source), with the step's
   // error line on failure.
@@ -124,11 +120,8 @@ class CBackup {
   bool RestoreSecurity(const std::string& root, const std::string& backup);
   bool RestorePartsTracker(const std::string& root, const std::string& backup);
 
-  // Where an item of the backup layout lies in the backup folder `backup`.
-  static std::string RestoreSource(const std::string& backup, LayoutItem item);
-
   // Restores one file over `destination`, with the installation's owners and permissions
-  // (platform::Ownership::kDestination). A source missing from the backup (BackupEntryMissing)
+  // (platform::Ownership::kDestination). A source missing from the backup (PathIsMissing)
   // is logged as skipped and answers true; a folder, socket, FIFO or device there fails. The
   // backup folder is not trusted: a link at the source, or in place of a folder on its way
   // below the backup folder, fails the copy (ELOOP); so does a link in place of a folder on the
@@ -173,34 +166,45 @@ class CBackup {
   CRestoreGate gate_;
   // Whether the Subversion client may work on the working copy, and on which of its paths.
   CRestoreWorkingCopy workingCopy_;
-  // Restores the backup's file `source` as `name` into the working copy's Config folder (made
-  // when missing), then checks in the folder and the file, each only when it showed no change
-  // the restore did not make. A file the backup does not hold is skipped with its check-ins.
-  // Each failure writes its line (`restoreFailed` for the copy); true when none failed.
-  bool RestoreConfigFile(const std::string& root, const std::string& source, const char* name,
+  // Restores the backup's file `source` to where the layout puts `item` below `root`, in the
+  // working copy's Config folder (made when missing), then checks in the folder and the file,
+  // each only when it showed no change the restore did not make. A file the backup does not
+  // hold is skipped with its check-ins. Each failure writes its line (`restoreFailed` for the
+  // copy); true when none failed.
+  bool RestoreConfigFile(const std::string& root, const std::string& source, LayoutItem item,
                          const char* restoreFailed, const std::string& comment, const std::string& userName);
+  // The items of the Settings area: one file, or one folder when the backup holds it (from
+  // `source` to `destination`); every parameter file the backup's Settings folder lists; the
+  // utilization files. `settingsError` is what LinkOnTheWay found on the way to the backup's
+  // Settings folder: the parameter files write its line, the utilization files fail without
+  // another. Each failure writes its line; true when none failed.
+  bool RestoreSettingsFile(const std::string& source, const std::string& destination);
+  bool RestoreSettingsFolder(const std::string& source, const std::string& destination);
+  bool RestoreParameterFiles(const LayoutPaths& paths, const std::string& settings, int settingsError);
+  bool RestoreUtilizationFiles(const LayoutPaths& paths, const std::string& settings, int settingsError);
   // Puts a copy of the backed-up "Repository" folder in place of the installation's in one step,
   // through a staging folder beside it; false after its line when it did not.
   bool ReplaceRepository(const std::string& source, const std::string& root);
 };
 
-// Copies the utilization data files (utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl,
-// UtilDevChans*.txt, UtilDevStates*.txt) of sourceFolder into destinationFolder, both ending
-// with "/", replacing files of the same name. A failed copy is written to `log` when given,
-// else to the trace log as a restore error line. label ("Backup" when empty) opens the skip
-// and backup error lines. A source folder that cannot be
-// listed is a failure too (one line). `link` says whether a file that is a link is read
-// through; kRefuse copies out of the untrusted backup folder as CopyBackupFile does. True when
-// no copy failed.
+// The names of the utilization data files of sourceFolder (ending with "/"): those matching
+// utilization_h*.txt, utilized_h*.pkl, unutilized_h*.pkl, UtilDevChans*.txt and
+// UtilDevStates*.txt, pattern by pattern. A folder that exists but cannot be listed sets
+// *listError (0 before the call) to the system error code.
+std::vector<std::string> ListUtilizationFiles(const std::string& sourceFolder, int* listError);
+
+// Copies one utilization file over `destination`. A missing source is a level-1 skip line
+// opened by `label` and answers 0; otherwise the answer is the copy's system error code.
+// `link` says whether a file that is a link is read through; kRefuse copies out of the
+// untrusted backup folder as CopyBackupFile does.
+int CopyUtilizationFile(const std::string& source, const std::string& destination, const std::string& label,
+                        platform::SourceLink link);
+
+// The backup's copy of every utilization file of sourceFolder into destinationFolder, both ending
+// with "/", replacing files of the same name; each failed copy, and a source folder that cannot
+// be listed (one line), is an error line in `log` (never null), opened by label ("Backup" when
+// empty) like the skip lines. True when nothing failed.
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log, platform::SourceLink link);
-
-// The search server's port: "//SolrPort" of the settings file at settingsFile, 8983 when the
-// file does not load or has none.
-int ReadSolrPort(const std::string& settingsFile);
-
-// How long a restart waits for the search server: "//SolrTimeoutSecs" of the settings file at
-// settingsFile when it is a number, raised to 30 when below; 30 otherwise.
-int ReadSolrTimeoutSeconds(const std::string& settingsFile);
 
 }  // namespace brimora

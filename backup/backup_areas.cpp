@@ -4,7 +4,6 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
 #include "common/file_utils.h"
 #include "platform/files.h"
 
@@ -14,10 +13,12 @@ namespace {
 using enum LayoutItem;
 
 // A folder left in the backup folder by an earlier layout is moved to its place, but only a
-// real folder: a link there would make the copies that follow write through it.
+// real folder: a link there would make the copies that follow write through it. Answers ENOENT
+// when there is none: nothing at the path, or a file in place of a folder on its way, below
+// which no earlier run wrote.
 int MoveEarlierFolder(const std::string& from, const std::string& to) {
   platform::FileInfo info;
-  if (const int rc = platform::GetFileInfo(from, false, &info); rc != 0) return rc;
+  if (const int rc = platform::GetFileInfo(from, false, &info); rc != 0) return rc == ENOTDIR ? ENOENT : rc;
   if (info.kind != platform::EntryKind::kFolder) return ELOOP;
   return platform::Rename(from, to);
 }
@@ -70,41 +71,39 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
     ok = false;
   }
 
-  if (PathIsMissing(SourcePath(Layout(kPartsDatabase)))) {
-    backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, SourcePath(Layout(kPartsDatabase)));
+  if (PathIsMissing(Paths().Source(Layout(kPartsDatabase)))) {
+    backupLog.Write(1, messages::kSourceFolderMissing, backupFolder, Paths().Source(Layout(kPartsDatabase)));
   } else if (!BackupTreeItem(kPartsDatabase, backupFolder)) {
     backupLog.Write(0, messages::kPartsDatabaseFailed, backupFolder);
     ok = false;
   }
 
-  const std::string configuration = SourcePath(Layout(kPartDbConfig));
-  if (!CopyBackupFile(configuration, EntryPath(backupFolder, Layout(kPartDbConfig)), true)) {
+  const std::string configuration = Paths().Source(Layout(kPartDbConfig));
+  if (!CopyBackupFile(configuration, Paths().Entry(backupFolder, Layout(kPartDbConfig)), true)) {
     backupLog.Write(0, messages::kPartDbConfigFailed, backupFolder, configuration);
     ok = false;
   }
-  const std::string exporter = SourcePath(Layout(kPartsDbExporterConfig));
-  if (!CopyBackupFile(exporter, EntryPath(backupFolder, Layout(kPartsDbExporterConfig)), true)) {
+  const std::string exporter = Paths().Source(Layout(kPartsDbExporterConfig));
+  if (!CopyBackupFile(exporter, Paths().Entry(backupFolder, Layout(kPartsDbExporterConfig)), true)) {
     backupLog.Write(0, messages::kPartsDbExporterConfigFailed, backupFolder, exporter);
     ok = false;
   }
 
   // Web pages: an earlier layout kept them under Settings; they are moved to their place.
-  const std::string webPages = EntryPath(backupFolder, Layout(kPartsWebPages));
+  const std::string webPages = Paths().Entry(backupFolder, Layout(kPartsWebPages));
   const std::string oldWebPages = backupFolder + "/Settings/Execute/www/partsdb";
-  if (!PathIsMissing(oldWebPages)) {
-    if (MoveEarlierFolder(oldWebPages, webPages) != 0) {
-      backupLog.Write(0, messages::kPartsWebPagesNotMoved, backupFolder, oldWebPages, webPages);
-      ok = false;
-    }
-  } else if (!BackupTreeItem(kPartsWebPages, backupFolder)) {
+  if (const int moved = MoveEarlierFolder(oldWebPages, webPages); moved != 0 && moved != ENOENT) {
+    backupLog.Write(0, messages::kPartsWebPagesNotMoved, backupFolder, oldWebPages, webPages);
+    ok = false;
+  } else if (moved == ENOENT && !BackupTreeItem(kPartsWebPages, backupFolder)) {
     backupLog.Write(0, messages::kPartsChangeFilesFailed, backupFolder);
     ok = false;
   }
 
   // Change logs: three sources merged into one folder.
-  const std::string changeLogs = EntryPath(backupFolder, Layout(kPartsChangeLogs));
+  const std::string changeLogs = Paths().Entry(backupFolder, Layout(kPartsChangeLogs));
   const std::string oldChangeLogs = backupFolder + "/Settings/Execute/partsdb-changelogs";
-  if (!PathIsMissing(oldChangeLogs) && MoveEarlierFolder(oldChangeLogs, changeLogs) != 0) {
+  if (const int moved = MoveEarlierFolder(oldChangeLogs, changeLogs); moved != 0 && moved != ENOENT) {
     backupLog.Write(0, messages::kPartsChangeLogsNotMoved, backupFolder, oldChangeLogs, changeLogs);
     ok = false;
   }
@@ -124,13 +123,13 @@ bool CBackup::BackupLogFiles(const std::string& backupFolder) {
   backupLog.Write(1, messages::kLogFilesStart, backupFolder);
 
   bool ok = true;
-  const std::string folder = EntryPath(backupFolder, Layout(kLogFiles));
+  const std::string folder = Paths().Entry(backupFolder, Layout(kLogFiles));
   if (platform::CreateFolder(folder) != 0) {
     backupLog.Write(0, messages::kLogFolderNotCreated, backupFolder, folder);
     ok = false;
   }
   // The installation's own Logs, the backup log included; a missing folder leaves an empty copy.
-  if (!CopyTree(SourcePath(Layout(kLogFiles)), folder)) {
+  if (!CopyTree(Paths().Source(Layout(kLogFiles)), folder)) {
     backupLog.Write(0, messages::kLogFilesFailed, backupFolder);
     ok = false;
   }

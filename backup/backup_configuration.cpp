@@ -5,8 +5,6 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
-#include "backup/restore_messages.h"
 #include "common/file_utils.h"
 #include "common/paths.h"
 #include "common/trace_log.h"
@@ -46,7 +44,7 @@ int CopyNamedFile(const std::string& source, const std::string& destination, boo
 
 bool CBackup::CopyBackupFile(const std::string& source, const std::string& destination, bool failIfExists,
                              int* error, platform::SourceLink link) {
-  if (link == platform::SourceLink::kRefuse ? BackupEntryMissing(source) : PathIsMissing(source)) {
+  if (PathIsMissing(source)) {
     const std::string message = Format(messages::kSourceFileMissing, currentBackupFolder, source);
     if (!backupLog.WriteText(1, message)) WriteLogText(1, message);
     return true;
@@ -66,12 +64,12 @@ bool CBackup::BackupFile(const std::string& source, const std::string& destinati
 
 bool CBackup::BackupFileItem(LayoutItem item, const std::string& backupFolder) {
   const LayoutEntry& entry = Layout(item);
-  return BackupFile(SourcePath(entry), EntryPath(backupFolder, entry), backupFolder);
+  return BackupFile(Paths().Source(entry), Paths().Entry(backupFolder, entry), backupFolder);
 }
 
 bool CBackup::BackupFilesItem(LayoutItem item, const std::string& backupFolder) {
   const LayoutEntry& entry = Layout(item);
-  const std::string pattern = SourcePath(entry);
+  const std::string pattern = Paths().Source(entry);
   const std::string folder = ParentFolder(pattern);
   std::vector<std::string> paths;
   int listError = 0;
@@ -84,54 +82,53 @@ bool CBackup::BackupFilesItem(LayoutItem item, const std::string& backupFolder) 
   }
   for (const std::string& path : paths) {
     const std::string name = NameAfterLastSeparator(path);
-    ok = BackupFile(folder + "/" + name, EntryPath(backupFolder, entry) + "/" + name, backupFolder) && ok;
+    ok = BackupFile(folder + "/" + name, Paths().Entry(backupFolder, entry) + "/" + name, backupFolder) && ok;
   }
   return ok;
 }
 
 bool CBackup::BackupTreeItem(LayoutItem item, const std::string& backupFolder, int* error) {
   const LayoutEntry& entry = Layout(item);
-  const std::string source = SourcePath(entry);
+  const std::string source = Paths().Source(entry);
   // Present means present: a folder that cannot be read is copied, and the copy says why it failed.
   if (PathIsMissing(source)) return true;
-  return CopyTree(source, EntryPath(backupFolder, entry), error);
+  return CopyTree(source, Paths().Entry(backupFolder, entry), error);
+}
+
+std::vector<std::string> ListUtilizationFiles(const std::string& sourceFolder, int* listError) {
+  std::vector<std::string> names;
+  for (const std::string name : kUtilizationFileNames) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) continue;
+    int error = 0;
+    ListFolder(sourceFolder + name.substr(0, dot) + "*" + name.substr(dot), &names, nullptr, &error);
+    if (*listError == 0) *listError = error;
+  }
+  return names;
+}
+
+int CopyUtilizationFile(const std::string& source, const std::string& destination, const std::string& label,
+                        platform::SourceLink link) {
+  if (PathIsMissing(source)) {
+    WriteLog(1, messages::kUtilizationFileMissing, label, source);
+    return 0;
+  }
+  return CopyNamedFile(source, destination, false, link);
 }
 
 bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& destinationFolder,
                           const std::string& label, CBackupLog* log, platform::SourceLink link) {
   const std::string shownLabel = label.empty() ? "Backup" : label;
-  bool ok = true;
-  bool listingReported = false;
-  for (const std::string name : kUtilizationFileNames) {
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) continue;
-    std::vector<std::string> matches;
-    int listError = 0;
-    ListFolder(sourceFolder + name.substr(0, dot) + "*" + name.substr(dot), &matches, nullptr, &listError);
-    if (listError != 0) {
-      if (log != nullptr && !listingReported) {
-        log->Write(0, messages::kUtilizationFolderNotListed, shownLabel, sourceFolder, sourceFolder, listError);
-      } else if (log == nullptr && !listingReported) {
-        WriteLog(0, messages::kRestoreFolderNotListed, sourceFolder, listError);
-      }
-      listingReported = true;
+  int listError = 0;
+  const std::vector<std::string> names = ListUtilizationFiles(sourceFolder, &listError);
+  bool ok = listError == 0;
+  if (!ok) log->Write(0, messages::kUtilizationFolderNotListed, shownLabel, sourceFolder, sourceFolder, listError);
+  for (const std::string& name : names) {
+    const std::string source = sourceFolder + name;
+    const std::string destination = destinationFolder + name;
+    if (const int rc = CopyUtilizationFile(source, destination, shownLabel, link); rc != 0) {
+      log->Write(0, messages::kUtilizationFileNotCopied, shownLabel, sourceFolder, source, destination, rc);
       ok = false;
-    }
-    for (const std::string& match : matches) {
-      const std::string source = sourceFolder + match;
-      const std::string destination = destinationFolder + match;
-      if (link == platform::SourceLink::kRefuse ? BackupEntryMissing(source) : PathIsMissing(source)) {
-        WriteLog(1, messages::kUtilizationFileMissing, shownLabel, source);
-        continue;
-      }
-      if (const int rc = CopyNamedFile(source, destination, false, link); rc != 0) {
-        if (log != nullptr) {
-          log->Write(0, messages::kUtilizationFileNotCopied, shownLabel, sourceFolder, source, destination, rc);
-        } else {
-          WriteLog(0, messages::kRestoreFileToFailed, destination, source, rc);
-        }
-        ok = false;
-      }
     }
   }
   return ok;
@@ -154,7 +151,7 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
       ok = BackupFilesItem(item, backupFolder) && ok;
     } else if ((item == kSslCertificate || item == kSslKey) && !sslEnabled) {
       // Without secure transport, missing or unreadable certificate files are no failure.
-      CopyBackupFile(SourcePath(entry), EntryPath(backupFolder, entry), true);
+      CopyBackupFile(Paths().Source(entry), Paths().Entry(backupFolder, entry), true);
     } else {
       ok = BackupFileItem(item, backupFolder) && ok;
     }
@@ -164,13 +161,14 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
     int error = 0;
     if (BackupTreeItem(item, backupFolder, &error)) return true;
     const LayoutEntry& entry = Layout(item);
-    backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, SourcePath(entry), EntryPath(backupFolder, entry),
+    const LayoutPaths paths = Paths();
+    backupLog.Write(0, messages::kFolderNotBackedUp, backupFolder, paths.Source(entry), paths.Entry(backupFolder, entry),
                     error);
     return false;
   };
   ok = backupFolderItem(kUsers) && ok;
   // A utilization file that could not be saved fails the step like any other lost file.
-  ok = CopyUtilizationFiles(installPath + "/Execute/", settings + "/", "Backup", &backupLog,
+  ok = CopyUtilizationFiles(Paths().Source(Layout(kUtilizationFiles)) + "/", settings + "/", "Backup", &backupLog,
                             platform::SourceLink::kFollow) &&
        ok;
   ok = backupFolderItem(kWebReports) && ok;

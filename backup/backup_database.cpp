@@ -1,15 +1,11 @@
 // Backup of the search database: the search server's cores, copied with the server stopped.
 
-#include <algorithm>
-
 #include "backup/backup.h"
 #include "backup/backup_layout.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
+#include "backup/configuration.h"
 #include "common/file_utils.h"
 #include "common/settings_folder.h"
-#include "common/strings.h"
-#include "common/xml.h"
 #include "platform/acl.h"
 #include "platform/files.h"
 #include "platform/identity.h"
@@ -19,8 +15,6 @@
 namespace brimora {
 namespace {
 
-constexpr int kDefaultSolrPort = 8983;
-constexpr int kShortestRestartWait = 30;
 constexpr const char kSchedulerCore[] = "labscheduler";
 
 // Clears the available flag for its lifetime: the cores refuse their requests while the
@@ -35,27 +29,12 @@ class ServerUnavailable {
 
 }  // namespace
 
-int ReadSolrPort(const std::string& settingsFile) {
-  const XmlDocument settings = LoadXmlDocument(settingsFile);
-  if (!settings) return kDefaultSolrPort;
-  return ReadXmlInt(settings, "//SolrPort", kDefaultSolrPort);
-}
-
-int ReadSolrTimeoutSeconds(const std::string& settingsFile) {
-  const XmlDocument settings = LoadXmlDocument(settingsFile);
-  if (!settings) return kShortestRestartWait;
-  std::string text = "30";
-  ReadXmlText(settings, "//SolrTimeoutSecs", text);
-  if (!IsNumber(text)) return kShortestRestartWait;
-  return std::max(LeadingInt(text), kShortestRestartWait);
-}
-
 bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kDatabaseStart, backupFolder);
 
   const std::string databaseFolder = backupFolder + "/" + layout::kDatabase;
-  if (!FolderExists(databaseFolder) && platform::CreateFolder(databaseFolder) != 0) {
+  if (PathIsMissing(databaseFolder) ? platform::CreateFolder(databaseFolder) != 0 : !IsFolder(databaseFolder)) {
     backupLog.Write(0, messages::kDatabaseFolderNotCreated, backupFolder, databaseFolder);
     return false;
   }

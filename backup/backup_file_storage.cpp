@@ -2,7 +2,7 @@
 
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
-#include "backup/backup_support.h"
+#include "common/file_utils.h"
 #include "common/folder_copy_engine.h"
 #include "platform/files.h"
 
@@ -33,14 +33,14 @@ bool CBackup::BackupFileStorage(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
   backupLog.Write(1, messages::kFileStorageStart, backupFolder);
 
-  if (!CopyDataFiles(SourcePath(Layout(LayoutItem::kFileStorage)), backupFolder)) {
+  if (!CopyDataFiles(Paths().Source(Layout(LayoutItem::kFileStorage)), backupFolder)) {
     backupLog.Write(0, messages::kFileStorageFailed, backupFolder);
     return false;
   }
   backupLog.Write(1, messages::kFileStorageComplete, backupFolder);
 
   backupLog.Write(1, messages::kSubversionStart, backupFolder);
-  const std::string repository = SourcePath(Layout(LayoutItem::kSubversionRepository));
+  const std::string repository = Paths().Source(Layout(LayoutItem::kSubversionRepository));
   if (repository.rfind("//", 0) == 0) {
     backupLog.Write(0, messages::kSubversionOnShare, backupFolder);
     return true;

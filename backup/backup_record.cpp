@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backup/backup_manifest.h"
+#include "common/file_utils.h"
 #include "common/name_escape.h"
 
 namespace brimora {
@@ -118,8 +119,7 @@ int WriteRecord(const platform::Folder& backupFolder, const BackupRecord& record
 }
 
 bool HoldsRecord(const std::string& backupFolder) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(backupFolder + "/" + layout::kRecord, false, &info) != ENOENT;
+  return !PathIsMissing(backupFolder + "/" + layout::kRecord);
 }
 
 int ReadRecord(const platform::Folder& backupFolder, BackupRecord* record, std::string* problem) {

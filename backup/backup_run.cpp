@@ -29,7 +29,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
     backupLog.Write(0, messages::kBackupFolderHoldsARun, folder, layout::kRecord);
     return false;
   }
-  if (!IsFolder(folder) && platform::CreateFolder(folder) != 0) {
+  if (PathIsMissing(folder) ? platform::CreateFolder(folder) != 0 : !IsFolder(folder)) {
     backupLog.Write(0, messages::kBackupFolderNotCreated, folder);
     return false;
   }
@@ -87,7 +87,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
 bool CBackup::FinishRecord(const platform::Folder& backupFolder, BackupRecord* record, bool ok,
                            std::uint64_t errorsBefore) {
   const std::string& folder = record->backupPath;
-  const std::string repository = EntryPath(folder, Layout(LayoutItem::kSubversionRepository));
+  const std::string repository = Paths().Entry(folder, Layout(LayoutItem::kSubversionRepository));
   platform::FileInfo info;
   if (backupFolder.DescribeChild(LastComponent(repository), &info) == 0 && info.kind == platform::EntryKind::kFolder) {
     record->repositoryEntry = LastComponent(repository);
@@ -143,7 +143,7 @@ bool CBackup::BackupFolderIsAllowed(const std::string& backupFolder) {
 
   std::vector<std::string> copied = {installPath};
   for (const LayoutEntry& entry : BackupLayout()) {
-    if (entry.kind == LayoutKind::kTree) copied.push_back(SourcePath(entry));
+    if (entry.kind == LayoutKind::kTree) copied.push_back(Paths().Source(entry));
   }
   for (const std::string& source : copied) {
     platform::FileInfo info;

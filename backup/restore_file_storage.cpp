@@ -8,6 +8,7 @@
 #include "backup/record_messages.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
+#include "common/file_utils.h"
 #include "common/folder_copy_engine.h"
 #include "common/tree_walk.h"
 #include "common/format.h"
@@ -44,13 +45,13 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   WriteLog(1, messages::kRestoreFileStorageStart);
   RemoveStaleStaging(root);
   bool ok = true;
-  const std::string source = RestoreSource(backup, LayoutItem::kFileStorage);
+  const std::string source = LayoutPaths::InBackup(backup, LayoutItem::kFileStorage);
 
   // The installation's folder is replaced only by a whole, checked copy of the backed-up one;
   // until then it stays as it is. A backed-up folder inside that folder (a backup kept in the
   // working copy, or the installation named as its own backup) would go with it, so it does not
   // replace it. When nothing was replaced, the area ends there and changes nothing.
-  const std::string repository = root + "/" + layout::kFileStorage;
+  const std::string repository = Paths(root).Target(LayoutItem::kFileStorage);
   platform::FileInfo info;
   const bool backedUp = LinkOnTheWay(backupPath, source, true) == 0 &&
                         platform::GetFileInfo(source, false, &info) == 0 && info.kind == platform::EntryKind::kFolder;
@@ -69,9 +70,9 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
   }
 
   // The working copy was checked and upgraded before it took the place of the installation's.
-  const std::string workingCopy = root + "/Repository/FileStorage";
+  const std::string workingCopy = Paths(root).Base(LayoutBase::kWorkingCopy);
   const std::string templates = workingCopy + "/" + kReportTemplates;
-  if (platform::GetFileInfo(templates, false, &info) == ENOENT) {
+  if (PathIsMissing(templates)) {
     if (!workingCopy_.MayChange(templates)) {
       WriteLog(0, messages::kRestoreCheckinFolderFailed, templates);
       ok = false;
@@ -92,6 +93,8 @@ bool CBackup::RestoreFileStorage(const std::string& root, const std::string& bac
 }
 
 bool CBackup::ReplaceRepository(const std::string& source, const std::string& root) {
+  const LayoutPaths paths = Paths(root);
+  const std::string repository = paths.Target(LayoutItem::kFileStorage);
   platform::Folder folder;
   platform::Folder backedUp;
   std::string staging;
@@ -102,7 +105,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   platform::FileInfo current;
   if (error == 0 && folder.Describe(&rootInfo) == 0 && folder.DescribeChild(layout::kFileStorage, &current) == 0 &&
       current.id.device != rootInfo.id.device) {
-    WriteLog(0, messages::kRestoreRepositoryMounted, root + "/" + layout::kFileStorage);
+    WriteLog(0, messages::kRestoreRepositoryMounted, repository);
     return false;
   }
   std::uint64_t needed = 0;
@@ -120,7 +123,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   if (error == 0) error = folder.OpenChild(staging, &stagingFolder);
   if (error == 0) error = TakePlaceOf(folder, stagingFolder, layout::kFileStorage);
   if (error != 0) {
-    WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+    WriteLog(0, messages::kRestoreStagingFailed, source, repository, platform::ErrorText(error));
     if (!staging.empty()) folder.RemoveChild(staging, true);
     return false;
   }
@@ -130,7 +133,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
   // A working copy of another repository (or one the client cannot read) never takes the place
   // of the installation's: the restore would commit wherever it points.
   const std::string workingCopy = std::string("/") + kWorkingCopy;
-  copied = copied && workingCopy_.Check(stagingPath + workingCopy, root + "/" + layout::kFileStorage + workingCopy);
+  copied = copied && workingCopy_.Check(stagingPath + workingCopy, paths.Base(LayoutBase::kWorkingCopy));
   if (copied) {
     // One step where the file system allows it; else two renames, the installation's folder
     // moving to the staging name first, so that it is never deleted before the copy stands.
@@ -147,7 +150,7 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
       if (error == 0) staging = old;
     }
     if (error != 0) {
-      WriteLog(0, messages::kRestoreStagingFailed, source, root + "/" + layout::kFileStorage, platform::ErrorText(error));
+      WriteLog(0, messages::kRestoreStagingFailed, source, repository, platform::ErrorText(error));
       copied = false;
     }
   }
@@ -159,13 +162,13 @@ bool CBackup::ReplaceRepository(const std::string& source, const std::string& ro
 
 bool CBackup::RestoreDataFiles(const std::string& source, const std::string& destination) {
   CFolderCopyEngine engine;
-  platform::FileInfo info;
-  if (platform::GetFileInfo(source, false, &info) == ENOENT) {
+  if (PathIsMissing(source)) {
     WriteLog(0, messages::kRestoreSourceFolderMissing, source);
     return false;
   }
   // Only a real folder is copied back: a link in the backup folder never leads the copy out.
   int error = LinkOnTheWay(backupPath, source, true);
+  platform::FileInfo info;
   if (error == 0 && platform::GetFileInfo(source, false, &info) == 0 && info.kind != platform::EntryKind::kFolder) {
     error = info.kind == platform::EntryKind::kLink ? ELOOP : ENOTDIR;
   }
@@ -174,7 +177,7 @@ bool CBackup::RestoreDataFiles(const std::string& source, const std::string& des
              "\"" + source + "\": " + platform::ErrorText(error));
     return false;
   }
-  if (platform::GetFileInfo(destination, false, &info) == ENOENT && platform::CreateFolder(destination) != 0) {
+  if (PathIsMissing(destination) && platform::CreateFolder(destination) != 0) {
     WriteLog(0, messages::kRestoreFolderNotCreated, destination);
     return false;
   }

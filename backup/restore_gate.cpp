@@ -4,15 +4,11 @@
 
 #include "backup/backup_manifest.h"
 #include "backup/record_messages.h"
+#include "common/file_utils.h"
 #include "common/trace_log.h"
 
 namespace brimora {
 namespace {
-
-bool Present(const std::string& folder, const char* name) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(folder + "/" + name, false, &info) != ENOENT;
-}
 
 // Writes each difference between a folder and its manifest entries as a restore line.
 ProblemSink RestoreLines() {
@@ -23,7 +19,8 @@ ProblemSink RestoreLines() {
 
 bool CRestoreGate::Open(const std::string& backupFolder, bool force) {
   force_ = force;
-  const bool manifest = Present(backupFolder, layout::kEntries) || Present(backupFolder, layout::kChecksums);
+  const bool manifest = !PathIsMissing(backupFolder + "/" + layout::kEntries) ||
+                        !PathIsMissing(backupFolder + "/" + layout::kChecksums);
   std::string why;
   int error = backup_.Open(backupFolder, true);
   if (error == 0) error = ReadRecord(backup_, &record_, &why);

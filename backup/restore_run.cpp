@@ -4,7 +4,7 @@
 #include <cerrno>
 
 #include "backup/backup.h"
-#include "backup/backup_support.h"
+#include "backup/configuration.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
@@ -25,17 +25,14 @@ void SelectSvnClient(const std::string& root) {
 
 }  // namespace
 
-std::string CBackup::RestoreSource(const std::string& backup, LayoutItem item) {
-  return backup + "/" + Layout(item).entry;
-}
-
 bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& userName, bool force) {
   const std::string root = installPath;
   const std::string backup = backupPath;
   if (!gate_.Open(backup, force)) return false;
   SelectSvnClient(root);
-  SetCleanupTarget(root + "/Repository/FileStorage");
-  workingCopy_.Start(root, InstallationRepositoryUrl(root));
+  const std::string workingCopy = Paths(root).Base(LayoutBase::kWorkingCopy);
+  SetCleanupTarget(workingCopy);
+  workingCopy_.Start(root, workingCopy, InstallationRepositoryUrl(root));
   // An area runs only when what it reads was saved whole; each runs whatever the others answered.
   const auto checked = [this](const BackupArea& from) { return gate_.AreaMayRun(from.name, from.folder, true); };
   bool ok = RestoreFileStorage(root, backup, userName);
@@ -49,7 +46,7 @@ bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& use
 
 bool CBackup::RestoreFile(const std::string& source, const std::string& destination, int* error) {
   int rc = LinkOnTheWay(backupPath, source, false);
-  if (rc == 0 && BackupEntryMissing(source)) {
+  if (rc == 0 && PathIsMissing(source)) {
     WriteLog(1, messages::kRestoreSourceMissing, "Backup", source);
     return true;
   }
@@ -86,9 +83,9 @@ bool CBackup::RestoreTree(const std::string& source, const std::string& destinat
 
 bool CBackup::RestoreParameterManagerImages(const std::string& root, const std::string& backup) {
   WriteLog(1, messages::kRestoreImagesStart);
-  const std::string source = RestoreSource(backup, LayoutItem::kParameterManagerImages);
-  const std::string destination = root + "/Execute/ParameterManager/images";
-  if (!BackupEntryMissing(source)) {
+  const std::string source = LayoutPaths::InBackup(backup, LayoutItem::kParameterManagerImages);
+  const std::string destination = Paths(root).Target(LayoutItem::kParameterManagerImages);
+  if (!PathIsMissing(source)) {
     int error = 0;
     if (!RestoreTree(source, destination, &error)) {
       WriteLog(0, messages::kRestoreImagesFailed);

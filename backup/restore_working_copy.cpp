@@ -2,10 +2,7 @@
 
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
-#include "common/file_url.h"
-#include "common/settings_folder.h"
 #include "common/trace_log.h"
-#include "common/xml.h"
 #include "platform/files.h"
 #include "sourcecontrol/svn_client.h"
 
@@ -27,14 +24,10 @@ std::string WithoutLineEnd(std::string text) {
 
 }  // namespace
 
-std::string InstallationRepositoryUrl(const std::string& installPath) {
-  const XmlDocument settings = LoadXmlDocument(GetSettingsFilePath(installPath, true));
-  const std::string url = settings ? ReadXmlString(settings, "//RevisionControlURL", "") : "";
-  return url.empty() ? PathToFileUrl(installPath + "/SubversionRepository") : url;
-}
-
-void CRestoreWorkingCopy::Start(const std::string& root, const std::string& repositoryUrl) {
+void CRestoreWorkingCopy::Start(const std::string& root, const std::string& workingCopy,
+                                const std::string& repositoryUrl) {
   root_ = root;
+  workingCopy_ = workingCopy;
   repositoryUrl_ = repositoryUrl;
   trust_ = Trust::kUnchecked;
   changed_.clear();
@@ -70,9 +63,8 @@ bool CRestoreWorkingCopy::Check(const std::string& workingCopy, const std::strin
 }
 
 bool CRestoreWorkingCopy::ClientMayWorkOn(const std::string& path) {
-  const std::string workingCopy = root_ + "/Repository/FileStorage";
-  if (trust_ == Trust::kUnchecked) Check(workingCopy, workingCopy);
-  return trust_ == Trust::kTrusted && brimora::ClientMayWorkOn(root_, workingCopy, path);
+  if (trust_ == Trust::kUnchecked) Check(workingCopy_, workingCopy_);
+  return trust_ == Trust::kTrusted && brimora::ClientMayWorkOn(root_, workingCopy_, path);
 }
 
 bool CRestoreWorkingCopy::MayChange(const std::string& path) {

@@ -11,15 +11,11 @@
 
 namespace brimora {
 
-// The installation's repository: "//RevisionControlURL" of its settings file, else the file URL
-// of <installPath>/SubversionRepository.
-std::string InstallationRepositoryUrl(const std::string& installPath);
-
 class CRestoreWorkingCopy {
  public:
-  // For the installation at `root`, whose repository is `repositoryUrl`; forgets every earlier
-  // decision.
-  void Start(const std::string& root, const std::string& repositoryUrl);
+  // For the installation at `root`, whose working copy is `workingCopy` and whose repository is
+  // `repositoryUrl`; forgets every earlier decision.
+  void Start(const std::string& root, const std::string& workingCopy, const std::string& repositoryUrl);
 
   // Decides whether the client may work on the installation's working copy in this run, from
   // the copy at `workingCopy` (a staged copy that is to take its place, or the working copy
@@ -44,6 +40,7 @@ class CRestoreWorkingCopy {
  private:
   enum class Trust { kUnchecked, kTrusted, kRefused };
   std::string root_;
+  std::string workingCopy_;
   std::string repositoryUrl_;
   Trust trust_ = Trust::kUnchecked;
   std::set<std::string> changed_;

@@ -12,16 +12,6 @@ namespace {
 
 constexpr std::uint32_t kArchiverTimeoutSeconds = 600;
 
-bool Exists(const std::string& path) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(path, true, &info) == 0;
-}
-
-bool IsFolderOrLinkToOne(const std::string& path) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(path, true, &info) == 0 && info.kind == platform::EntryKind::kFolder;
-}
-
 }  // namespace
 
 std::string SevenZipPath() {
@@ -39,10 +29,10 @@ std::string SevenZipPath() {
 
 bool ExtractArchive(const std::string& archive, const std::string& destination,
                     bool emptyFirst, const std::string& command) {
-  if (archive.empty() || !Exists(archive)) return false;
+  if (archive.empty() || PathIsMissing(archive)) return false;
   std::string workingFolder = destination;
   if (!destination.empty()) {
-    bool prepare = !IsFolderOrLinkToOne(destination);
+    bool prepare = !IsFolder(destination);
     if (!prepare && emptyFirst) {
       if (!DeleteFolder(destination)) return false;
       prepare = true;

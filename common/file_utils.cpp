@@ -27,16 +27,6 @@ constexpr std::uint32_t kWriteBits = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 |
 // description, and the generic read and execute rights.
 constexpr std::uint32_t kReadBits = 0x1 | 0x8 | 0x20 | 0x80 | 0x20000 | 0x20000000 | 0x80000000;
 
-bool Exists(const std::string& path, bool followLink) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(path, followLink, &info) == 0;
-}
-
-bool IsRealOrLinkedFolder(const std::string& path) {
-  platform::FileInfo info;
-  return platform::GetFileInfo(path, true, &info) == 0 && info.kind == EntryKind::kFolder;
-}
-
 // One folder of a copy's destination path; one it makes follows the ownership rules.
 void MakeFolder(const std::string& path, platform::Ownership ownership) {
   if (platform::CreateFolder(path) != 0 || ownership == platform::Ownership::kSource) return;
@@ -61,7 +51,7 @@ bool CopyTree(const std::string& source, const std::string& destination,
               const std::vector<platform::FileId>& leaveOut, platform::Ownership ownership, TreeFailure* failure) {
   platform::Folder from;
   const int opened = from.Open(source, true);
-  const bool created = !Exists(destination, true);
+  const bool created = PathIsMissing(destination);
   if (created) EnsureFolderPath(destination, ownership);
   if (opened == ENOENT || opened == ENOTDIR) return true;
   if (opened != 0) {
@@ -146,29 +136,19 @@ bool CreateFolders(const std::string& path, bool lastIsFile) {
   }
   if (lastIsFile) {
     platform::CreateFolder(target);
-    return IsRealOrLinkedFolder(target);
+    return IsFolder(target);
   }
   return platform::CreateFolder(target) == 0;
 }
 
-bool FolderExists(const std::string& path) {
-  return platform::CanListFolder(path);
-}
-
-bool PathExists(const std::string& pathOrPattern) {
-  const std::size_t slash = pathOrPattern.find_last_of('/');
-  const std::string_view name = slash == std::string::npos
-                                    ? std::string_view(pathOrPattern)
-                                    : std::string_view(pathOrPattern).substr(slash + 1);
-  if (!HasWildcard(name)) return Exists(pathOrPattern, false);
-  return ListFolder(pathOrPattern, nullptr, nullptr);
+bool PathIsMissing(const std::string& path) {
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, false, &info) == ENOENT;
 }
 
 bool IsFolder(const std::string& path) {
-  std::string cleaned = path;
-  ReplaceAll(cleaned, "//", "/");
-  if (cleaned.size() > 1 && cleaned.back() == '/') cleaned.pop_back();
-  return IsRealOrLinkedFolder(cleaned);
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, true, &info) == 0 && info.kind == EntryKind::kFolder;
 }
 
 bool ListFolder(const std::string& pattern, std::vector<std::string>* files,
@@ -248,7 +228,7 @@ bool GrantFolderAccess(const std::string& folder, const std::string& account,
     }
   }
   const bool write = (mask & kWriteBits) != 0;
-  if (!write && (mask & kReadBits) == 0) return Exists(folder, true);
+  if (!write && (mask & kReadBits) == 0) return !PathIsMissing(folder);
   return platform::GrantUserAccess(folder, id, write, keepExisting) == 0;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // File and folder operations shared by the backup, the restore, the Subversion runner and the
-// search-server code: recursive copy and delete, path normalisation, folder creation,
-// existence tests, listings and access grants. Archive extraction is in common/archive.h.
+// search-server code: recursive copy and delete, path normalisation, folder creation, the
+// existence test, listings and access grants. Archive extraction is in common/archive.h.
 //
 // Paths use "/" as the separator; a backslash is an ordinary character of a name. Names are
 // bytes and come back exactly as the file system holds them. Listings are sorted by name in
@@ -65,15 +65,16 @@ std::string NormalizePath(const std::string& path);
 // "/" are ignored.
 bool CreateFolders(const std::string& path, bool lastIsFile);
 
-// True when `path` is a folder (a link to one counts) that this process can list.
-bool FolderExists(const std::string& path);
+// The one existence test: true only when the system answers that nothing is at the path
+// (ENOENT: the entry, or a folder on its way, is absent). Anything else is present, and reading
+// it decides the rest: a link (dangling or not) is not followed and is there; an entry of another
+// kind, one below a file, or one that cannot be examined (no permission) is there too, so the
+// copy that reads it fails and says so instead of the data being skipped as absent.
+bool PathIsMissing(const std::string& path);
 
-// True when something exists at the path (a dangling link counts), or, when the last component
-// holds a wildcard, when at least one entry of that folder matches it.
-bool PathExists(const std::string& pathOrPattern);
-
-// True when the path names an existing folder (a link to one counts) after each "//" has been
-// replaced by "/" (one pass) and one trailing "/" has been removed ("/" itself stays "/").
+// The kind check for a path the caller names: true when it is a folder, a link at the path itself
+// followed (a link to a folder counts). False for anything else, and for a path that cannot be
+// examined; where a missing path and one of another kind differ, ask PathIsMissing first.
 bool IsFolder(const std::string& path);
 
 // Lists the entries matching `pattern` (a folder path, "/", a name pattern; a pattern without a

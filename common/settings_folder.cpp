@@ -1,8 +1,6 @@
 #include "common/settings_folder.h"
 
-#include <filesystem>
-#include <system_error>
-
+#include "common/file_utils.h"
 #include "common/strings.h"
 #include "common/trace_log.h"
 #include "platform/file_lock.h"
@@ -168,10 +166,7 @@ std::string GetSettingsFilePath(const std::string& installPath, bool checkExists
   const std::string inSettingsFolder =
       GetSettingsFolder(installPath) + kPathSeparator + kSettingsFileName;
   if (!checkExists) return inSettingsFolder;
-  std::error_code error;
-  if (std::filesystem::exists(std::filesystem::path(inSettingsFolder), error)) {
-    return inSettingsFolder;
-  }
+  if (!PathIsMissing(inSettingsFolder)) return inSettingsFolder;
   return installPath + kPathSeparator + kSettingsFileName;
 }
 

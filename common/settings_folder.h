@@ -81,7 +81,8 @@ std::string GetSettingsFolder(const std::string& installPath);
 inline constexpr const char* kSettingsFileName = "Brimora.xml";
 
 // The settings folder of installPath (from its config.ini) followed by "/Brimora.xml". With
-// checkExists, when nothing of that name exists there, installPath + "/Brimora.xml" instead.
+// checkExists, when that path is missing (PathIsMissing, common/file_utils.h),
+// installPath + "/Brimora.xml" instead.
 std::string GetSettingsFilePath(const std::string& installPath, bool checkExists);
 
 }  // namespace brimora

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/file_utils.h"
 #include "common/strings.h"
 #include "common/time_text.h"
 #include "platform/files.h"
@@ -248,10 +249,7 @@ void OpenErrorsFile(TraceLogState& state) {
   if (state.callback) state.callback(state.errors.path);
   // Whatever stands at the path is moved aside, a link or dangling link included (the link
   // itself, not its target), so the new file can be created in its place.
-  std::error_code error;
-  if (fs::exists(fs::symlink_status(state.errors.path, error))) {
-    MoveReplacing(state.errors.path, state.errors.previousPath);
-  }
+  if (!PathIsMissing(state.errors.path)) MoveReplacing(state.errors.path, state.errors.previousPath);
   state.errors.handle = OpenTruncating(state.errors.path);
   if (state.errors.handle == nullptr) PrintNotice(kCannotOpenErrors);
 }

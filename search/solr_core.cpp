@@ -22,14 +22,6 @@ constexpr const char kUpdateUrl[] = "http://localhost:%d/solr/%s/update?commit=t
 constexpr const char kJsonContentType[] = "Content-type: application/json";
 constexpr const char kDumpPattern[] = "solr*.idx";
 
-// Only a path that is really absent counts as missing: a core folder that exists but cannot
-// be examined goes to the copy, which fails and says so, instead of being skipped.
-bool IsMissing(const std::string& path) {
-  platform::FileInfo info;
-  const int error = platform::GetFileInfo(path, true, &info);
-  return error == ENOENT || error == ENOTDIR;
-}
-
 // Writes the page as UTF-16LE; answers 0 or the system error code.
 int WriteDumpFile(const std::string& path, const std::string& page) {
   std::FILE* stream = nullptr;
@@ -54,7 +46,7 @@ std::string CSolrCore::CoreFolder() const { return Format("%s/server/solr/%s", s
 
 bool CSolrCore::BackupDatabase(const std::string& backupFolder) {
   const std::string source = CoreFolder();
-  if (IsMissing(source)) {
+  if (PathIsMissing(source)) {
     WriteLog(1, kCoreNotThere);
     return true;
   }
@@ -68,7 +60,7 @@ bool CSolrCore::BackupDatabase(const std::string& backupFolder) {
 
 bool CSolrCore::RestoreCore(const std::string& sourceFolder) {
   const std::string coreFolder = CoreFolder();
-  if (PathExists(coreFolder)) {
+  if (!PathIsMissing(coreFolder)) {
     WriteLog(1, kCoreExists);
     return true;
   }
@@ -79,7 +71,7 @@ bool CSolrCore::RestoreCore(const std::string& sourceFolder) {
   // A saved core that is not there puts nothing back; the copy would only leave an empty
   // core folder behind and answer true.
   TreeFailure failure;
-  const bool copied = !IsMissing(sourceFolder) && CopyFolder(sourceFolder, coreFolder, &failure);
+  const bool copied = !PathIsMissing(sourceFolder) && CopyFolder(sourceFolder, coreFolder, &failure);
   if (!copied) {
     if (!failure.path.empty()) WriteLog(0, kCoreCopyStoppedAt, failure.Description());
     WriteLog(0, kCoreNotCopied, sourceFolder, coreFolder);
@@ -137,7 +129,7 @@ bool CSolrCore::DumpIndex(const std::string& folder) {
 }
 
 bool CSolrCore::RestoreDump(const std::string& folder) {
-  if (IsMissing(folder)) return true;
+  if (PathIsMissing(folder)) return true;
   WriteLog(0, kCoreRestoring, name);
 
   std::vector<std::string> files;

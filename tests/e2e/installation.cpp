@@ -52,7 +52,7 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
 }
 
 void ExpectSaved(const CBackup& backup, const std::string& backupFolder, const LayoutEntry& entry) {
-  const std::string source = backup.SourcePath(entry), copy = backup.EntryPath(backupFolder, entry);
+  const std::string source = backup.Paths().Source(entry), copy = backup.Paths().Entry(backupFolder, entry);
   SCOPED_TRACE(copy);
   if (entry.kind == LayoutKind::kFile) {
     ASSERT_TRUE(fs::is_regular_file(copy));
