@@ -159,9 +159,9 @@ TEST_F(ProofTest, VerifyNamesEveryDamageAndOnlyAnAdditionBesideTheAreasPasses) {
       {"a record saying incomplete", [](const std::string& b) { WriteFile(b + "/BackupInfo.json", Edited(ReadFile(b + "/BackupInfo.json"), "\"complete\": true", "\"complete\": false")); },
        "the backup run of \"BACKUP\" finished, but it did not save everything"},
       {"an edited checksum list", [](const std::string& b) {
-         std::string sums = ReadFile(b + "/SHA256SUMS");
-         sums[0] = sums[0] == '0' ? '1' : '0';
-         WriteFile(b + "/SHA256SUMS", sums);
+         const std::string sums = ReadFile(b + "/SHA256SUMS");
+         WriteFile(b + "/SHA256SUMS", std::string(64, 'f') + "  planted\n" + sums);
+         EXPECT_NE(ReadFile(b + "/SHA256SUMS"), sums);
        },
        "SHA256SUMS does not match the entries list (line 1)"},
       {"a damaged revision of the repository", [](const std::string& b) { WriteFile(b + "/SubversionRepository/db/revs/0/1", "garbage"); },
