@@ -48,8 +48,13 @@ class SvnIntegrationTest : public test::SourceControlTest {
 // yet: the client's answer to reading it means 0. The tool runs without a locale (as under cron):
 // the client still reads the names as UTF-8.
 TEST_F(SvnIntegrationTest, HostileNamesMessagesAndValuesReachTheClientExactly) {
+  const char* lang = std::getenv("LANG");
+  const std::shared_ptr<void> restore(nullptr, [lang = std::string(lang ? lang : "")](void*) {  // however the test ends
+    ::unsetenv("LC_ALL");
+    if (!lang.empty()) ::setenv("LANG", lang.c_str(), 1);
+  });
+  ::unsetenv("LANG");
   ::setenv("LC_ALL", "C", 1);
-  const std::shared_ptr<void> unset(nullptr, [](void*) { ::unsetenv("LC_ALL"); });  // however the test ends
   for (const std::string name :
        {"with blank.txt", "50%.txt", "a%25b.txt", "icon@2x.png", "say \"hi\".txt", "-leading.txt", "--force",
         "\xC5\x82\xC3\xB3\x64\xC5\xBA \xD0\xBF\xD1\x80\xD0\xB8.txt", "back\\slash\\", "@", "folder@2/inner@3.txt"}) {
