@@ -448,9 +448,11 @@ const Case kCases[] = {
        fs::rename(t.Execute(), t.Outside() + "/Execute");
        Link("{I}/Execute", "Execute")(t);
        WriteFile(t.Backup() + "/PartsTracker/PartDBConfig.xml", "backed-up configuration");
+       WriteFile(t.Backup() + "/Settings/reports.xml", "backed-up reports");
        fs::create_directory(t.runIn_ = t.Install() + "/Bin");
      },
-     Errors({Item(kRestoreFolderToFailed, "/Execute", "/Settings")})},
+     Errors({Item(kRestoreFolderToFailed, "/Execute", "/Settings")},
+            [](RestoreTest& t) { EXPECT_NE(ReadFile(t.Outside() + "/Execute/reports.xml"), "backed-up reports"); })},
 
     // The client refuses the upgrade, the check-in of the "ReportTemplates" folder the working
     // copy lacks, the first commit of the Config folder (the second area to restore a file into
