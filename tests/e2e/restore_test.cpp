@@ -327,9 +327,14 @@ const Case kCases[] = {
      Errors({Item(kRestoreFileToFailed, "/Execute/reports.xml", "/Settings/reports.xml")})},
     {"UtilizationFile", Link("{B}/Settings/utilization_h.txt", "file.txt"),
      Errors({Item(kRestoreFileToFailed, "/Execute/utilization_h.txt", "/Settings/utilization_h.txt")})},
-    {"SettingsFolder", Link("{B}/Settings", "Settings"),
+    {"SettingsFolder",
+     [](RestoreTest& t) {
+       WriteFile(t.Outside() + "/Settings/utilization_h.txt", "outside");
+       Link("{B}/Settings", "Settings")(t);
+     },
      Errors({Item(kRestoreFileToFailed, "/Execute/reports.xml", "/Settings/reports.xml"),
-             Format(kRestoreFolderNotListed, "{B}/Settings", ELOOP)})},
+             Format(kRestoreFolderNotListed, "{B}/Settings", ELOOP)},
+            [](RestoreTest& t) { EXPECT_NE(ReadFile(t.Execute() + "/utilization_h.txt"), "outside"); })},
     {"SecurityFile", Link("{B}/Security/users.dat", "file.txt"),
      Errors({Item(kRestoreFileFailed, "/Execute/users.dat", "/Security/users.dat")})},
     {"NamesFile", Link("{B}/PMP/names.pmp", "file.txt"),
