@@ -20,6 +20,7 @@
 namespace brimora {
 
 struct BackupRecord;
+class CBackupReference;
 
 class CBackup {
  public:
@@ -134,6 +135,7 @@ class CBackup {
   bool RestoreTree(const std::string& source, const std::string& destination, int* error = nullptr);
 
   std::string backupPath;                // the backup folder the runs write to or read from
+  std::string referenceFolder;  // an earlier complete backup whose unchanged files the run takes instead of copying them ("" for none)
   std::string installPath;               // root folder of the server installation
   std::string mainCore;                  // search core of the main data
   std::string utilizationCore;           // search core of the utilization data
@@ -153,7 +155,11 @@ class CBackup {
  private:
   // Ends a backup run: the manifest, everything on disk, then the record with the outcome `ok`.
   // Answers the run's answer.
-  bool FinishRecord(const platform::Folder& backupFolder, BackupRecord* record, bool ok, std::uint64_t errorsBefore);
+  bool FinishRecord(const platform::Folder& backupFolder, BackupRecord* record, bool ok, std::uint64_t errorsBefore,
+                    const CBackupReference& reference);
+  // Opens referenceFolder for the run when it is a complete backup of this installation on this
+  // host, other than the backup folder; otherwise says why it is not used.
+  void OpenReference(const platform::Folder& backupFolder, CBackupReference* reference, BackupRecord* record);
   // Refuses a backup folder that is, under any spelling, the installation or a folder the
   // backup copies; answers false after the cancel line.
   bool BackupFolderIsAllowed(const std::string& backupFolder);

@@ -14,7 +14,8 @@ namespace {
 using platform::EntryKind;
 
 constexpr char kListHeader[] =
-    "# BrimoraUpgrade backup entries, format 1: kind, mode, owner, group, size, modified, content, path\n";
+    "# BrimoraUpgrade backup entries, format 2: kind, mode, owner, group, size, modified, changed, content, "
+    "path\n";
 
 constexpr char KindLetter(EntryKind kind) {
   switch (kind) {
@@ -48,14 +49,29 @@ std::string Join(const std::string& prefix, const std::string& name) {
 // Describes the entry `name` of `folder`: a regular file is read back whole for its SHA-256
 // (the kind and sizes come from the open file, so they match what was hashed), a link read for
 // its target.
-int DescribeEntry(const platform::Folder& folder, const platform::FolderEntry& listed, bool hash, BackupEntry* entry) {
+int DescribeEntry(const platform::Folder& folder, const platform::FolderEntry& listed, bool hash, BackupEntry* entry,
+                  const KnownFiles& known = {}) {
   platform::FileInfo info;
   int rc = 0;
+  const KnownFile* file = nullptr;
+  if (listed.kind == EntryKind::kFile && known) {
+    rc = folder.DescribeChild(listed.name, &info);
+    if (rc != 0) return rc;
+    file = info.kind == EntryKind::kFile ? known(info.id) : nullptr;
+    if (file != nullptr) {
+      entry->changed = file->changed;
+      entry->knownChange = true;
+      if (!file->sha256.empty()) {
+        entry->content = file->sha256;
+        hash = false;
+      }
+    }
+  }
   if (listed.kind == EntryKind::kFile && hash) {
     CSha256 hash;
     rc = folder.ReadChild(listed.name, [&](std::string_view piece) { hash.Update(piece); }, &info);
     if (rc == 0) entry->content = hash.HexDigest();
-  } else {
+  } else if (file == nullptr || hash) {
     rc = folder.DescribeChild(listed.name, &info);
     if (rc == 0 && info.kind == EntryKind::kLink) rc = folder.ReadChildLink(listed.name, &entry->content);
   }
@@ -71,7 +87,7 @@ int DescribeEntry(const platform::Folder& folder, const platform::FolderEntry& l
 // Visits every entry below `folder` in walk order; `visit` answers whether to go into a folder.
 using Visit = std::function<bool(const BackupEntry&)>;
 int Walk(const platform::Folder& folder, const std::string& prefix, bool top, const Visit& visit, std::string* where,
-         bool hash = true) {
+         bool hash = true, const KnownFiles& known = {}) {
   std::vector<platform::FolderEntry> entries;
   if (const int rc = folder.List(&entries); rc != 0) {
     *where = prefix.empty() ? "." : prefix;
@@ -81,7 +97,7 @@ int Walk(const platform::Folder& folder, const std::string& prefix, bool top, co
     if (top && IsOwnFile(listed.name)) continue;
     BackupEntry entry;
     entry.path = Join(prefix, listed.name);
-    if (const int rc = DescribeEntry(folder, listed, hash, &entry); rc != 0) {
+    if (const int rc = DescribeEntry(folder, listed, hash, &entry, known); rc != 0) {
       *where = entry.path;
       return rc;
     }
@@ -91,7 +107,7 @@ int Walk(const platform::Folder& folder, const std::string& prefix, bool top, co
       *where = entry.path;
       return rc;
     }
-    if (const int rc = Walk(child, entry.path, false, visit, where, hash); rc != 0) return rc;
+    if (const int rc = Walk(child, entry.path, false, visit, where, hash, known); rc != 0) return rc;
   }
   return 0;
 }
@@ -117,9 +133,11 @@ std::string EntryLine(const BackupEntry& entry) {
   const std::string content = entry.kind == EntryKind::kLink ? EscapeName(entry.content)
                               : entry.content.empty()         ? "-"
                                                               : entry.content;
-  return Format("%c\t%04o\t%u\t%u\t%" PRIu64 "\t%" PRId64 ".%09" PRId64 "\t%s\t%s\n", KindLetter(entry.kind),
+  const std::string changed =
+      entry.knownChange ? Format("%" PRId64 ".%09" PRId64, entry.changed.seconds, entry.changed.nanoseconds) : "-";
+  return Format("%c\t%04o\t%u\t%u\t%" PRIu64 "\t%" PRId64 ".%09" PRId64 "\t%s\t%s\t%s\n", KindLetter(entry.kind),
                 entry.mode, entry.owner, entry.group, entry.size, entry.modified.seconds,
-                entry.modified.nanoseconds, content, EscapeName(entry.path));
+                entry.modified.nanoseconds, changed, content, EscapeName(entry.path));
 }
 
 bool ParseEntryLine(std::string_view line, BackupEntry* entry) {
@@ -130,7 +148,9 @@ bool ParseEntryLine(std::string_view line, BackupEntry* entry) {
     if (tab == std::string_view::npos) break;
     start = tab + 1;
   }
-  if (fields.size() != 8 || fields[0].size() != 1) return false;
+  // The first format has no change time.
+  if (fields.size() == 8) fields.insert(fields.begin() + 6, std::string_view("-"));
+  if (fields.size() != 9 || fields[0].size() != 1) return false;
   const std::string numbers(fields[1].data(), fields[5].data() + fields[5].size());
   unsigned mode = 0, owner = 0, group = 0;
   std::uint64_t size = 0;
@@ -140,17 +160,27 @@ bool ParseEntryLine(std::string_view line, BackupEntry* entry) {
                   &size, &seconds, &nanoseconds, &end) != 6) {
     return false;
   }
+  entry->knownChange = fields[6] != "-";
+  entry->changed = {};
+  if (entry->knownChange) {
+    const std::string changed(fields[6]);
+    std::int64_t changedSeconds = 0, changedNanoseconds = 0;
+    if (std::sscanf(changed.c_str(), "%" SCNd64 ".%" SCNd64 "%c", &changedSeconds, &changedNanoseconds, &end) != 2) {
+      return false;
+    }
+    entry->changed = {changedSeconds, changedNanoseconds};
+  }
   const std::string kinds = "FDLO";
   const std::size_t kind = kinds.find(fields[0][0]);
-  if (kind == std::string::npos || !UnescapeName(fields[7], entry->path) || entry->path.empty()) return false;
+  if (kind == std::string::npos || !UnescapeName(fields[8], entry->path) || entry->path.empty()) return false;
   entry->kind = static_cast<EntryKind>(kind);
   entry->mode = mode;
   entry->owner = owner;
   entry->group = group;
   entry->size = size;
   entry->modified = {seconds, nanoseconds};
-  if (entry->kind == EntryKind::kLink) return UnescapeName(fields[6], entry->content);
-  entry->content = fields[6] == "-" ? "" : std::string(fields[6]);
+  if (entry->kind == EntryKind::kLink) return UnescapeName(fields[7], entry->content);
+  entry->content = fields[7] == "-" ? "" : std::string(fields[7]);
   return true;
 }
 
@@ -164,7 +194,8 @@ bool WalkOrderLess(std::string_view a, std::string_view b) {
   return a.size() < b.size();
 }
 
-int WriteManifest(const platform::Folder& backupFolder, TopLevelCounts* counts, std::string* where) {
+int WriteManifest(const platform::Folder& backupFolder, TopLevelCounts* counts, std::string* where,
+                  const KnownFiles& known) {
   platform::AtomicFile sums;
   platform::AtomicFile list;
   *where = layout::kChecksums;
@@ -181,7 +212,7 @@ int WriteManifest(const platform::Folder& backupFolder, TopLevelCounts* counts, 
       count.bytes += entry.size;
     }
     return true;
-  }, where);
+  }, where, true, known);
   if (rc != 0) return rc;
   *where = layout::kEntries;
   if (writeError != 0) return writeError;

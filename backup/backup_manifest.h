@@ -6,8 +6,10 @@
 // - "SHA256SUMS": a line for every regular file, in the format of coreutils' sha256sum, so that
 //   `cd <backup> && sha256sum --check --quiet SHA256SUMS` checks the contents with no tool of ours;
 // - "BackupEntries.txt": a line for every entry (folders, files, links), with its kind, permission
-//   bits, owner, group, size, modification time and its content (a file's SHA-256, a link's
-//   target), names escaped by EscapeName; the source of truth for the checks below.
+//   bits, owner, group, size, modification time, the change time its source had when it was
+//   copied ("-" where the run did not copy it) and its content (a file's SHA-256, a link's
+//   target), names escaped by EscapeName; the source of truth for the checks below. Lists of the
+//   first format, without the change time, are read as well.
 // Both list the entries in walk order: a folder before what it holds, names in byte order.
 // The backup's own files at its top (the completion record, these two, and hidden names that
 // begin ".brimora-") are not listed.
@@ -40,8 +42,18 @@ struct BackupEntry {
   std::uint32_t group = 0;
   std::uint64_t size = 0;
   platform::FileTime modified;
+  platform::FileTime changed;  // the source's change time when the run copied it
+  bool knownChange = false;    // whether `changed` is known
   std::string content;  // a file's SHA-256 in hex, a link's target; empty for anything else
 };
+
+// What the run's copies know of a file they wrote: its source's change time and, for a file
+// taken from an earlier backup, its SHA-256 there (empty when the file must be read for it).
+struct KnownFile {
+  platform::FileTime changed;
+  std::string sha256;
+};
+using KnownFiles = std::function<const KnownFile*(const platform::FileId&)>;
 
 // The entries list's line for an entry, and the reverse (false for a line it cannot have written).
 std::string EntryLine(const BackupEntry& entry);
@@ -57,10 +69,11 @@ struct EntryCount {
 };
 using TopLevelCounts = std::map<std::string, EntryCount>;
 
-// Walks the backup folder, hashing every regular file as it reads it back, and writes both
-// files (each under its name only once whole and on disk). Answers 0, or the error that stopped
-// it with *where naming the entry.
-int WriteManifest(const platform::Folder& backupFolder, TopLevelCounts* counts, std::string* where);
+// Walks the backup folder, hashing every regular file as it reads it back (unless `known` gives
+// its SHA-256), and writes both files (each under its name only once whole and on disk).
+// Answers 0, or the error that stopped it with *where naming the entry.
+int WriteManifest(const platform::Folder& backupFolder, TopLevelCounts* counts, std::string* where,
+                  const KnownFiles& known = {});
 
 // One difference between a folder and the entries list.
 struct ManifestProblem {
@@ -87,7 +100,8 @@ class CEntryListReader {
 // Compares `folder` with the list's entries at and below `prefix` ("" for the whole backup
 // folder, whose own files are left out): every entry missing, added, of another kind or with
 // other contents (size, SHA-256, link target) goes to `sink`. Modes, owners and times are not
-// compared. With prefix "", an entry added directly in the backup folder does not fail the check
+// compared, nor are link counts: later backups that link a file change its change time and link
+// count, never its contents. With prefix "", an entry added directly in the backup folder does not fail the check
 // (fails = false); everywhere else an addition fails it. Answers false when a failing problem
 // was found or the walk or the list could not be read (a problem says which).
 // *checked (when given) counts the entries found as listed.

@@ -66,6 +66,10 @@ std::string RecordJson(const BackupRecord& record) {
       {"complete", record.complete},
   };
   if (!record.stopReason.empty()) document["stopReason"] = record.stopReason;
+  const auto count = [](const EntryCount& count) { return json{{"files", count.files}, {"bytes", count.bytes}}; };
+  document["reference"] = EscapeName(record.reference);
+  document["copies"] = {{"copied", count(record.copied)}, {"cloned", count(record.cloned)},
+                        {"linked", count(record.linked)}};
   return document.dump(2) + "\n";
 }
 
@@ -103,6 +107,15 @@ bool ParseRecord(const std::string& text, BackupRecord* record, std::string* pro
     read.finished = document.at("finished").get<bool>();
     read.complete = document.at("complete").get<bool>();
     if (document.contains("stopReason")) read.stopReason = document.at("stopReason").get<std::string>();
+    // Records of backups made before incremental copies have neither.
+    if (document.contains("reference")) read.reference = Unescaped(document.at("reference"));
+    if (document.contains("copies")) {
+      const json& copies = document.at("copies");
+      for (auto [name, count] : {std::pair{"copied", &read.copied}, {"cloned", &read.cloned}, {"linked", &read.linked}}) {
+        count->files = copies.at(name).at("files").get<std::uint64_t>();
+        count->bytes = copies.at(name).at("bytes").get<std::uint64_t>();
+      }
+    }
     *record = read;
     return true;
   } catch (const std::exception&) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_manifest.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -40,6 +41,12 @@ struct BackupRecord {
   bool finished = false;         // the run reached its end
   bool complete = false;         // finished and answered true
   std::string stopReason;        // why a run ended early ("stopped by SIGTERM")
+  // The earlier backup unchanged files were taken from ("" for none), and how the run's copies
+  // wrote the files: copied, cloned from it, hard-linked to it.
+  std::string reference;
+  EntryCount copied;
+  EntryCount cloned;
+  EntryCount linked;
 
   // The area of that name, or null.
   const AreaRecord* Area(const std::string& name) const;

@@ -7,8 +7,10 @@
 #include "backup/backup_manifest.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_record.h"
+#include "backup/backup_reference.h"
 #include "backup/record_messages.h"
 #include "common/file_utils.h"
+#include "common/format.h"
 #include "common/paths.h"
 #include "common/trace_log.h"
 #include "platform/clock.h"
@@ -50,6 +52,11 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
   bool ok = error == 0;
   if (!ok) backupLog.Write(0, messages::kRecordNotWritten, folder, layout::kRecord, error);
 
+  // Every copy of the run reports what it wrote, and takes unchanged files from the reference.
+  CBackupReference reference(folder);
+  if (!referenceFolder.empty() && backupFolder.IsOpen()) OpenReference(backupFolder, &reference, &record);
+  platform::ScopedCopyReuse reuse(&reference);
+
   // Every step runs whatever the earlier ones answered; any failure fails the run.
   const auto area = [&](const char* name, bool answer) {
     record.areas.push_back({name, answer ? AreaRecord::Answer::kTrue : AreaRecord::Answer::kFalse});
@@ -71,6 +78,9 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
   if (const int signal = platform::StopSignal(); signal != 0) {
     // What was saved is put on disk, and the record says why the run did not finish.
     record.stopReason = "stopped by " + platform::SignalName(signal);
+    record.copied = reference.copied;
+    record.cloned = reference.cloned;
+    record.linked = reference.linked;
     backupFolder.SyncFileSystem();
     record.ended = platform::UtcNowText();
     record.errorLines = ErrorLineCount() - errorsBefore;
@@ -79,13 +89,41 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
     }
     return false;
   }
-  return FinishRecord(backupFolder, &record, ok, errorsBefore);
+  return FinishRecord(backupFolder, &record, ok, errorsBefore, reference);
+}
+
+void CBackup::OpenReference(const platform::Folder& backupFolder, CBackupReference* reference, BackupRecord* record) {
+  const std::string& folder = record->backupPath;
+  std::string why;
+  platform::Folder earlier;
+  BackupRecord earlierRecord;
+  platform::FileInfo own, other;
+  if (const int rc = earlier.Open(referenceFolder, false); rc != 0) {
+    why = platform::ErrorText(rc);
+  } else if (const int rc = ReadRecord(earlier, &earlierRecord, &why); rc != 0) {
+    if (why.empty()) why = Format("its %s cannot be read: %s", layout::kRecord, platform::ErrorText(rc));
+    else why = Format("its %s %s", layout::kRecord, why);
+  } else if (!earlierRecord.finished || !earlierRecord.complete) {
+    why = "it is not complete";
+  } else if (earlierRecord.installPath != installPath || earlierRecord.host != record->host) {
+    why = "it is a backup of another installation or host";
+  } else if (earlier.Describe(&other) != 0 || backupFolder.Describe(&own) != 0 || own.id == other.id) {
+    why = "it is the backup folder itself";
+  } else if (reference->Open(referenceFolder, &why) != 0) {
+    why = "its entries list cannot be read: " + why;
+  }
+  if (!why.empty()) {
+    backupLog.Write(0, messages::kReferenceNotUsed, folder, referenceFolder, why);
+    return;
+  }
+  record->reference = referenceFolder;
+  backupLog.Write(1, messages::kReferenceUsed, folder, referenceFolder);
 }
 
 // Writes the manifest, puts everything on disk, then replaces the first record with the outcome:
 // a record that says finished never stands over data still in memory.
 bool CBackup::FinishRecord(const platform::Folder& backupFolder, BackupRecord* record, bool ok,
-                           std::uint64_t errorsBefore) {
+                           std::uint64_t errorsBefore, const CBackupReference& reference) {
   const std::string& folder = record->backupPath;
   const std::string repository = Paths().Entry(folder, Layout(LayoutItem::kSubversionRepository));
   platform::FileInfo info;
@@ -98,7 +136,8 @@ bool CBackup::FinishRecord(const platform::Folder& backupFolder, BackupRecord* r
   std::jthread dataFlush([&] { dataFlushError = backupFolder.SyncFileSystem(); });
   TopLevelCounts counts;
   std::string where;
-  if (const int error = WriteManifest(backupFolder, &counts, &where); error != 0) {
+  const KnownFiles known = [&](const platform::FileId& id) { return reference.Known(id); };
+  if (const int error = WriteManifest(backupFolder, &counts, &where, known); error != 0) {
     backupLog.Write(0, messages::kManifestNotWritten, folder, where, platform::ErrorText(error));
     ok = false;
   }
@@ -119,6 +158,9 @@ bool CBackup::FinishRecord(const platform::Folder& backupFolder, BackupRecord* r
     backupLog.Write(0, messages::kBackupNotFlushed, folder, error);
     ok = false;
   }
+  record->copied = reference.copied;
+  record->cloned = reference.cloned;
+  record->linked = reference.linked;
   record->ended = platform::UtcNowText();
   record->answer = ok;
   record->errorLines = ErrorLineCount() - errorsBefore;

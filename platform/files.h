@@ -50,6 +50,7 @@ struct FileId {
 struct FileTime {
   std::int64_t seconds = 0;
   std::int64_t nanoseconds = 0;
+  friend bool operator==(const FileTime&, const FileTime&) = default;
 };
 
 struct FileInfo {
@@ -61,6 +62,7 @@ struct FileInfo {
   FileId id;
   FileTime accessed;
   FileTime modified;
+  FileTime changed;  // the inode's change time: any write, rename of it, owner, mode or list change sets it
 };
 
 // Permission bits that a folder needs for its owner to list it, enter it and change it.
@@ -85,6 +87,7 @@ enum class Ownership {
 
 class Folder;
 class PendingFile;
+class CopyReuse;
 int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
                   PendingFile* pending, bool* skipped, Ownership ownership, const std::string& targetName);
 
@@ -197,6 +200,11 @@ class PendingFile {
   const Folder* folder_ = nullptr;
   int fd_ = -1;                 // an unnamed file, when the file system makes them
   std::string temporaryName_;   // else a hidden name in the folder
+  // Told once the file has its name (see CopyReuse).
+  CopyReuse* reuse_ = nullptr;
+  FileId written_;
+  FileInfo source_;
+  int how_ = 0;
 };
 
 // A file that is written under a hidden temporary name and takes its real name only once it is
@@ -234,6 +242,48 @@ class AtomicFile {
 // folder gives EISDIR.
 int CopyToPending(const Folder& from, const std::string& name, bool followLink, const Folder& to,
                   PendingFile* pending, bool* skipped, Ownership ownership, const std::string& targetName);
+
+// Taking unchanged files from an earlier copy. A backup made again and again of the same
+// installation takes a file that has not changed since an earlier backup from that backup
+// instead of copying it. While a CopyReuse is installed on a thread (ScopedCopyReuse), every
+// CopyToPending on that thread that keeps the source's attributes (Ownership::kSource) and
+// writes a regular file first asks Find for an earlier copy. One is taken only when the earlier
+// file, examined through its open descriptor, still has the source's size, modification time,
+// permission bits, owner, group and access list; it is then cloned (FICLONE: the two share
+// blocks but stay independent files) where the file system can, else hard-linked (the two are
+// then one file), and only when the target name is free. Anything else is copied as usual.
+// Written is told of every regular file a placed copy wrote, whichever way.
+enum class WrittenBy { kCopy, kClone, kLink };
+
+struct EarlierCopy {
+  const Folder* folder = nullptr;  // null: none, copy the file
+  std::string name;
+};
+
+class CopyReuse {
+ public:
+  virtual ~CopyReuse() = default;
+  // An earlier copy of the regular file `source` (its description, change time included),
+  // which is to become `name` in `to`.
+  virtual EarlierCopy Find(const Folder& to, const std::string& name, const FileInfo& source) = 0;
+  // The file `written` (its identity) now has its name; it was made from `source` as `how`
+  // says, from the copy the last Find answered when it was cloned or linked.
+  virtual void Written(const FileId& written, const FileInfo& source, WrittenBy how) = 0;
+};
+
+// Installs `reuse` on the calling thread for the object's life; the previous one comes back
+// after it.
+class ScopedCopyReuse {
+ public:
+  explicit ScopedCopyReuse(CopyReuse* reuse);
+  ~ScopedCopyReuse();
+  ScopedCopyReuse(const ScopedCopyReuse&) = delete;
+  ScopedCopyReuse& operator=(const ScopedCopyReuse&) = delete;
+
+ private:
+  CopyReuse* previous_;
+  bool previousClones_;
+};
 
 // What a single-file copy does with a symbolic link at its source: copy the link itself, read
 // through it, or refuse it (ELOOP, nothing copied) when the source folder is not trusted.

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +36,11 @@ constexpr int kNameAttempts = 100;
 std::atomic<bool> gUnnamedFilesWork{true};
 
 bool IsRoot() { return geteuid() == 0; }
+
+// The earlier copies this thread's copies may take (see CopyReuse), and whether clones have
+// worked so far: the first file system that refuses one makes the rest hard links.
+thread_local CopyReuse* tReuse = nullptr;
+thread_local bool tClonesWork = true;
 
 std::string ChildPath(const std::string& folder, const std::string& name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -240,11 +247,15 @@ int WithTemporaryName(std::string* name, Make make) {
   return EEXIST;
 }
 
+bool ProcMounted() {
+  static const bool mounted = access("/proc/self/fd", X_OK) == 0;
+  return mounted;
+}
+
 // An unnamed file in `folder`, or -1 with errno set when the file system makes none.
 int OpenUnnamedFile(int folder) {
   // The name is given through /proc, so without /proc an unnamed file could never be named.
-  static const bool procMounted = access("/proc/self/fd", X_OK) == 0;
-  if (!procMounted || !gUnnamedFilesWork.load(std::memory_order_relaxed)) {
+  if (!ProcMounted() || !gUnnamedFilesWork.load(std::memory_order_relaxed)) {
     errno = EOPNOTSUPP;
     return -1;
   }
@@ -442,6 +453,7 @@ int Folder::ApplyAttributes(const FileInfo& info) const {
 PendingFile::~PendingFile() { Discard(); }
 
 void PendingFile::Discard() {
+  reuse_ = nullptr;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   if (!temporaryName_.empty() && folder_ != nullptr) unlinkat(folder_->fd_, temporaryName_.c_str(), 0);
@@ -456,6 +468,7 @@ int PendingFile::Place(const std::string& name, bool replace) {
     // Linking an unnamed file never replaces anything: a taken name gives EEXIST.
     const std::string self = DescriptorPath(fd_);
     if (linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
       Discard();
       return 0;
     }
@@ -479,9 +492,21 @@ int PendingFile::Place(const std::string& name, bool replace) {
     if (linkat(folder, temporaryName_.c_str(), folder, name.c_str(), 0) != 0) return errno;
     unlinkat(folder, temporaryName_.c_str(), 0);
   }
+  if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
+  reuse_ = nullptr;
   temporaryName_.clear();
   folder_ = nullptr;
   return 0;
+}
+
+ScopedCopyReuse::ScopedCopyReuse(CopyReuse* reuse) : previous_(tReuse), previousClones_(tClonesWork) {
+  tReuse = reuse;
+  tClonesWork = true;
+}
+
+ScopedCopyReuse::~ScopedCopyReuse() {
+  tReuse = previous_;
+  tClonesWork = previousClones_;
 }
 
 // ---- Copies ----
@@ -504,6 +529,62 @@ int CopyLinkToPending(int fromFd, const std::string& name, const struct stat& in
   // Link times are kept where the file system allows; a link's target matters, not its times.
   const struct timespec times[2] = {info.st_atim, info.st_mtim};
   (void)utimensat(toFd, temporaryName->c_str(), times, AT_SYMLINK_NOFOLLOW);
+  return 0;
+}
+
+// Takes the earlier copy `earlierName` in the folder open as `earlierFolder` for the regular file
+// described by `info` (its attributes `given`), which is to become `targetName` in the folder
+// open as `to`, when the earlier copy is still equal to it: a clone in an unnamed file, else the
+// earlier file itself, to be linked under the name. Sets *fd to the file to name (-1: copy it)
+// and *how; answers 0, or the error that stopped the clone.
+int TakeEarlierCopy(const struct stat& info, const GivenAttributes& given, int earlierFolder,
+                    const std::string& earlierName, int to, const std::string& targetName, int* fd,
+                    WrittenBy* how) {
+  *fd = -1;
+  // A taken name means a merge: the earlier copy under it may have come from another source.
+  struct stat there {};
+  if (fstatat(to, targetName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) return 0;
+  const int old = Retry([&] {
+    return openat(earlierFolder, earlierName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  });
+  if (old < 0) return 0;
+  struct stat copy {};
+  std::string list;
+  const bool equal = fstat(old, &copy) == 0 && S_ISREG(copy.st_mode) && copy.st_size == info.st_size &&
+                     copy.st_mtim.tv_sec == info.st_mtim.tv_sec && copy.st_mtim.tv_nsec == info.st_mtim.tv_nsec &&
+                     (copy.st_mode & 07777) == given.mode && copy.st_uid == given.owner &&
+                     copy.st_gid == given.group && posix::ReadAccessList(old, posix::kAccessList, &list) == 0 &&
+                     list == given.accessList;
+  // Clones and links stay on one file system. A link is made only where it cannot be refused
+  // later: as root or the file's owner (protected hard links), below the file system's link limit.
+  struct stat folder {};
+  constexpr nlink_t kLinkLimit = 60000;
+  if (!equal || fstat(to, &folder) != 0 || folder.st_dev != copy.st_dev) {
+    close(old);
+    return 0;
+  }
+  if (tClonesWork) {
+    const int out = OpenUnnamedFile(to);
+    if (out >= 0 && ioctl(out, FICLONE, old) == 0) {
+      close(old);
+      if (const int rc = ApplyFileAttributes(out, given, info); rc != 0) {
+        close(out);
+        return rc;
+      }
+      *fd = out;
+      *how = WrittenBy::kClone;
+      return 0;
+    }
+    if (out >= 0) close(out);
+    tClonesWork = false;
+  }
+  // Linked through its descriptor, so the file examined is the file linked.
+  if (!ProcMounted() || (!IsRoot() && copy.st_uid != geteuid()) || copy.st_nlink >= kLinkLimit) {
+    close(old);
+    return 0;
+  }
+  *fd = old;
+  *how = WrittenBy::kLink;
   return 0;
 }
 
@@ -552,6 +633,37 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
     return 0;
   }
 
+  // A new file inherits the default access list of its folder; the rules decide whether it keeps it.
+  GivenAttributes given;
+  int rc = installation ? DestinationOwnership(to.fd_, targetName, info.st_mode, &given)
+                        : SourceOwnership(in, info, &given);
+  if (rc != 0) {
+    close(in);
+    return rc;
+  }
+  if (!installation && tReuse != nullptr) {
+    int taken = -1;
+    WrittenBy how = WrittenBy::kCopy;
+    if (const EarlierCopy earlier = tReuse->Find(to, targetName, posix::InfoOf(info)); earlier.folder != nullptr) {
+      const int taking = TakeEarlierCopy(info, given, earlier.folder->fd_, earlier.name, to.fd_, targetName, &taken, &how);
+      if (taking != 0) {
+        close(in);
+        return taking;
+      }
+    }
+    if (taken >= 0) {
+      close(in);
+      struct stat made {};
+      fstat(taken, &made);
+      pending->folder_ = &to;
+      pending->fd_ = taken;
+      pending->reuse_ = tReuse;
+      pending->written_ = posix::InfoOf(made).id;
+      pending->source_ = posix::InfoOf(info);
+      pending->how_ = static_cast<int>(how);
+      return 0;
+    }
+  }
   std::string hidden;
   int out = OpenUnnamedFile(to.fd_);
   if (out < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
@@ -573,13 +685,18 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
     }
   }
 
-  // A new file inherits the default access list of its folder; the rules decide whether it keeps it.
-  GivenAttributes given;
-  int rc = installation ? DestinationOwnership(to.fd_, targetName, info.st_mode, &given)
-                        : SourceOwnership(in, info, &given);
-  if (rc == 0) rc = CopyContents(in, out, info);
+  rc = CopyContents(in, out, info);
   if (rc == 0) rc = ApplyFileAttributes(out, given, info);
   close(in);
+  if (rc == 0 && !installation && tReuse != nullptr) {
+    struct stat made {};
+    if (fstat(out, &made) == 0) {
+      pending->reuse_ = tReuse;
+      pending->written_ = posix::InfoOf(made).id;
+      pending->source_ = posix::InfoOf(info);
+      pending->how_ = static_cast<int>(WrittenBy::kCopy);
+    }
+  }
   if (!hidden.empty()) {
     if (const int closed = CloseChecked(out); rc == 0) rc = closed;
     if (rc != 0) {

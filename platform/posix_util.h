@@ -38,6 +38,7 @@ inline FileInfo InfoOf(const struct stat& st) {
   info.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   info.accessed = {st.st_atim.tv_sec, st.st_atim.tv_nsec};
   info.modified = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  info.changed = {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
   return info;
 }
 

@@ -3,6 +3,7 @@
 
     benchmark.py [--files 20000] [--total-bytes 1GiB] [--rounds 5] [--keep]
                  [--tool PATH] [--baseline-tool PATH] [--memory-files N] [--workdir DIR] [--seed S]
+                 [--incremental]
 
 Builds the release tool (unless --tool names one), generates a sample installation with
 make_sample_installation.py in a temporary folder (with the defaults this takes several minutes),
@@ -16,6 +17,14 @@ target, so durability is compared with durability. Each round also times `--veri
 backup and `sha256sum --check` of the same files. At the end a second installation with
 --memory-files documents (default a quarter, with a quarter of the bytes) is backed up and
 verified once, so it shows whether the tool's memory grows with the number of files.
+
+With --incremental it measures instead a second backup of an unchanged installation, which
+takes its files from the first: one untimed full backup, then alternating rounds of the tool's
+backup with --linkdest of the first, `cp -a` of the same folders and `rsync -a --link-dest` of an
+earlier rsync copy, each followed by `sync -f` as the tool flushes its backup; then the disk space
+the second backup adds (du of both minus du of the first); then the same rounds with 5% of the
+documents changed. Where the time goes is shown by the parts one can time alone: a walk that
+examines every source file (`find -printf`), and `cp -al` of the first backup (a link per file).
 
 A backup that fails does not stop the measuring: its exit code and the tails of its output and
 logs are printed. The exit code is 0 when the measurements ran, 1 when the tool could not be built
@@ -313,6 +322,93 @@ def run_verify(tool: Path, backup: Path, output: Path, cache: PageCache) -> tupl
     return verify, check
 
 
+def disk_kib(*paths: Path) -> int:
+    """Disk use of the folders together (du counts a file linked into two of them once)."""
+    result = subprocess.run(["du", "-skc"] + [str(p) for p in paths], capture_output=True, text=True, check=False)
+    return int(result.stdout.strip().splitlines()[-1].split()[0])
+
+
+def change_documents(installation: Installation, share: float) -> int:
+    """Appends a line to every n-th document of the working copy; answers how many changed."""
+    documents = sorted(p for p in (installation.install / "Repository").rglob("*")
+                       if p.is_file() and ".svn" not in p.parts)
+    step = max(1, round(1 / share))
+    for document in documents[::step]:
+        with open(document, "ab") as out:
+            out.write(b"changed\n")
+    return len(documents[::step])
+
+
+def measure_incremental(args: argparse.Namespace, work: Path, tool: Path) -> int:
+    large = generate(work / "install", args.files, args.total_bytes, args.seed)
+    if large is None:
+        return 1
+    cache = PageCache()
+    say(f"Page cache: {cache.describe()}")
+    if not cache.cold:
+        read_tree(large.sources)
+    backups, copies = work / "backups", work / "copies"
+    backups.mkdir()
+    copies.mkdir()
+    first = backups / "first"
+    if run_backup(tool, large, first, work / "backup-output-first.txt", cache, True).exit_code != 0:
+        return 1
+    sources = [str(s) for s in large.sources if s.exists()]
+    rsync_first = copies / "rsync-first"
+    rsync_first.mkdir()
+    subprocess.run(["rsync", "-a"] + sources + [str(rsync_first)], check=True)
+
+    def rounds(title: str) -> None:
+        say("")
+        say(f"{title}")
+        say("round  second backup s  exit  linked  cloned  copied   cp -a s  rsync s   /cp   /rsync")
+        ratios_cp, ratios_rsync = [], []
+        for number in range(1, args.rounds + 1):
+            second = backups / "second"
+            cache.prepare()
+            command = [str(tool), "--installpath", str(large.install), "--backuppath", str(second),
+                       "--linkdest", str(first)]
+            backup = timed(command, large.install / "Execute", work / f"incremental-output-{number}.txt")
+            copies_made = {}
+            try:
+                record = __import__("json").loads((second / "BackupInfo.json").read_text())
+                copies_made = {k: v["files"] for k, v in record.get("copies", {}).items()}
+            except (OSError, ValueError):
+                pass
+            if number == 1:
+                added = disk_kib(first, second) - disk_kib(first)
+                say(f"  disk added by the second backup: {added} KiB, {added / disk_kib(first):.2%} of the first")
+            remove_tree(second)
+            copy = run_copy(large, copies / "cp", work / f"cp-output-{number}.txt", cache)
+            remove_tree(copies / "cp")
+            target = copies / "rsync"
+            target.mkdir()
+            cache.prepare()
+            rsync = timed(synced(["rsync", "-a", f"--link-dest={rsync_first}"] + sources + [str(target)], target),
+                          target.parent, work / f"rsync-output-{number}.txt")
+            remove_tree(target)
+            ratios_cp.append(backup.seconds / copy.seconds)
+            ratios_rsync.append(backup.seconds / rsync.seconds)
+            say(f"{number:>5}  {backup.seconds:15.2f}  {backup.exit_code:>4}  {copies_made.get('linked', 0):>6}"
+                f"  {copies_made.get('cloned', 0):>6}  {copies_made.get('copied', 0):>6}  {copy.seconds:8.2f}"
+                f"  {rsync.seconds:7.2f}  {ratios_cp[-1]:5.2f}  {ratios_rsync[-1]:6.2f}")
+        say(f"Second backup / cp -a: {spread(ratios_cp)}")
+        say(f"Second backup / rsync -a --link-dest: {spread(ratios_rsync)}")
+
+    rounds("Unchanged installation:")
+    cache.prepare()
+    walk = timed(["find"] + sources + ["-printf", ""], work, work / "find-output.txt")
+    links = copies / "cp-al"
+    cache.prepare()
+    linked = timed(synced(["cp", "-al", str(first), str(links)], copies), work, work / "cp-al-output.txt")
+    remove_tree(links)
+    say(f"Parts: examining every source file {walk.seconds:.2f} s; cp -al of the first backup "
+        f"{linked.seconds:.2f} s")
+    changed = change_documents(large, 0.05)
+    rounds(f"With {changed} documents (5%) changed:")
+    return 0
+
+
 def spread(values: list[float]) -> str:
     return f"median {statistics.median(values):.2f} (from {min(values):.2f} to {max(values):.2f})"
 
@@ -330,6 +426,8 @@ def measure(args: argparse.Namespace, work: Path) -> int:
         return 1
     say(f"Tool: {tool}")
     say(f"Work folder: {work} ({filesystem_type(work)})")
+    if args.incremental:
+        return measure_incremental(args, work, tool)
 
     large = generate(work / "install", args.files, args.total_bytes, args.seed)
     if large is None:
@@ -415,6 +513,8 @@ def main(argv: list[str] | None = None) -> int:
                         help="parent of the work folder (default: the system temporary folder, "
                              "or build/ when that is a RAM file system)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the generator (default 1)")
+    parser.add_argument("--incremental", action="store_true",
+                        help="measure a second backup that takes unchanged files from the first")
     args = parser.parse_args(argv)
     if args.files < 1 or args.rounds < 1 or args.total_bytes < 0:
         parser.error("--files and --rounds must be at least 1, --total-bytes not negative")

@@ -27,19 +27,24 @@ TEST(NameEscapeTest, EveryNameSurvivesBothListsAndTheRecordsRule) {
     EXPECT_EQ(back, c.name);
     EXPECT_EQ(Sha256SumLine("h", c.name), c.sha256sumLine);
 
-    BackupEntry entry{c.name, platform::EntryKind::kLink, 0777, 1, 2, 3, {4, 5}, c.name};
+    BackupEntry entry{c.name, platform::EntryKind::kLink, 0777, 1, 2, 3, {4, 5}, {6, 7}, true, c.name};
     BackupEntry read;
     const std::string line = EntryLine(entry);
     EXPECT_TRUE(ParseEntryLine(line.substr(0, line.size() - 1), &read));
     EXPECT_EQ(read.path, c.name);
     EXPECT_EQ(read.content, c.name);
+    EXPECT_TRUE(read.knownChange && read.changed == (platform::FileTime{6, 7}));
   }
   std::string name;
   for (const char* bad : {"\\", "\\q", "\\x4", "\\xZZ"}) EXPECT_FALSE(UnescapeName(bad, name)) << bad;
   BackupEntry entry;
-  for (const char* bad : {"", "F\t0644", "X\t0644\t0\t0\t1\t2.3\t-\tpath", "F\t0644\t0\t0\t1\t2.3\t-\t"}) {
+  for (const char* bad : {"", "F\t0644", "X\t0644\t0\t0\t1\t2.3\t-\tpath", "F\t0644\t0\t0\t1\t2.3\t-\t",
+                          "F\t0644\t0\t0\t1\t2.3\t4.5x\t-\tpath"}) {
     EXPECT_FALSE(ParseEntryLine(bad, &entry)) << bad;
   }
+  // Lists of the first format have no change time.
+  ASSERT_TRUE(ParseEntryLine("F\t0644\t0\t0\t1\t2.3\t-\tpath", &entry));
+  EXPECT_FALSE(entry.knownChange);
 }
 
 TEST(NameEscapeTest, WalkOrderPutsAFolderBeforeWhatItHoldsAndNamesInByteOrder) {

@@ -1,0 +1,117 @@
+// Backups that take unchanged files from an earlier backup: what is taken, what is copied again,
+// what the manifest and record say, and that the earlier backup never changes.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
+
+#include "backup/configuration.h"
+#include "common/run_process.h"
+#include "e2e/installation.h"
+
+namespace brimora::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+class IncrementalTest : public BackupTest {
+ protected:
+  void SetUp() override {
+    MakeSampleInstallation("site", {"--documents", "12"});
+    // Data enough that the folders and manifests a backup always writes anew are a small share.
+    for (int i = 0; i < 2; ++i) WriteFile(Install() + "/Repository/FileStorage/Archive/big" + std::to_string(i), std::string(8 << 20, 'a' + i));
+  }
+  // A backup into `folder` taking unchanged files from `reference` ("" for none).
+  bool BackUp(const std::string& folder, const std::string& reference) {
+    const std::unique_ptr<CBackup> backup = LoadConfiguration(Install(), folder);
+    backup->referenceFolder = reference;
+    return backup->BackupForUpdate(false);
+  }
+  // The backup's entries, without the logs every run writes and the files that describe the run.
+  static std::map<std::string, std::string> Saved(const std::string& folder) {
+    auto saved = Snapshot(folder);
+    std::erase_if(saved, [](const auto& entry) {
+      return entry.first.starts_with("Logs") || entry.first == "BackupInfo.json" || entry.first == "SHA256SUMS" ||
+             entry.first == "BackupEntries.txt";
+    });
+    return saved;
+  }
+  static std::uint64_t DiskKiB(const std::string& folders) {
+    std::string output;
+    int exitCode = -1;
+    EXPECT_TRUE(RunProcess("du -skc " + folders, output, &exitCode, "/", 60, true, true));
+    return std::stoull(output.substr(output.rfind('\n', output.size() - 2) + 1));
+  }
+  static nlohmann::json Record(const std::string& folder) { return nlohmann::json::parse(ReadFile(folder + "/BackupInfo.json")); }
+};
+
+TEST_F(IncrementalTest, UnchangedFilesCostNothingAndEveryChangeIsCopied) {
+  const std::string first = Root() + "/first", second = Root() + "/second", third = Root() + "/third";
+  ASSERT_TRUE(BackUp(first, ""));
+  ASSERT_TRUE(BackUp(second, first));
+  const nlohmann::json record = Record(second);
+  EXPECT_EQ(record["reference"], first);
+  EXPECT_GT(record["copies"]["linked"]["files"].get<int>() + record["copies"]["cloned"]["files"].get<int>(), 100);
+  EXPECT_EQ(Saved(second), Saved(first));
+  // du counts a file linked into both once: the second backup adds its folders and manifests.
+  EXPECT_LT(DiskKiB(first + " " + second) - DiskKiB(first), DiskKiB(first) / 20);
+  for (const std::string& folder : {first, second}) {
+    const ToolResult verified = RunTool(Execute(), {"--verify", "--backuppath", folder});
+    EXPECT_EQ(verified.exitCode, 0) << verified.output;
+  }
+  // The manifest line of a taken file is the reference's, change time included.
+  const auto line = [](const std::string& folder, const std::string& name) {
+    const std::string list = ReadFile(folder + "/BackupEntries.txt");
+    const std::size_t end = list.find("\t" + name + "\n");
+    return list.substr(list.rfind('\n', end) + 1, end - list.rfind('\n', end) - 1);
+  };
+  EXPECT_EQ(line(second, "Settings/BrimoraParams.xml"), line(first, "Settings/BrimoraParams.xml"));
+
+  // Each change between the runs reaches the next backup; the earlier ones stay as they were.
+  const std::string settings = Install() + "/../LornithData/Settings/";
+  const auto before = Snapshot(first);
+  const std::string params = Execute() + "/BrimoraParams.xml";
+  struct stat kept {};
+  ASSERT_EQ(stat(params.c_str(), &kept), 0);
+  std::string changed = ReadFile(params);
+  changed[0] = changed[0] == 'x' ? 'y' : 'x';
+  WriteFile(params, changed);  // same size and, set back below, same modification time
+  const struct timespec times[2] = {kept.st_atim, kept.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, params.c_str(), times, 0), 0);
+  WriteFile(Execute() + "/users.xml", "<users added=\"1\"/>");
+  ASSERT_TRUE(fs::remove(Execute() + "/ReportJobs.xml"));
+  WriteFile(Install() + "/Users/new.txt", "new");
+  ASSERT_EQ(chmod((Execute() + "/units.dat").c_str(), 0600), 0);
+  ASSERT_EQ(chown((Execute() + "/config.drv").c_str(), 4321, 4322), 0);
+  ASSERT_TRUE(BackUp(third, second));
+  EXPECT_EQ(ReadFile(third + "/Settings/BrimoraParams.xml"), changed);
+  EXPECT_EQ(ReadFile(third + "/Security/users.xml"), "<users added=\"1\"/>");
+  EXPECT_FALSE(fs::exists(third + "/Settings/ReportJobs.xml"));
+  EXPECT_EQ(ReadFile(third + "/Settings/Users/new.txt"), "new");
+  struct stat moded {}, owned {};
+  ASSERT_EQ(stat((third + "/Settings/units.dat").c_str(), &moded), 0);
+  ASSERT_EQ(stat((third + "/Settings/config.drv").c_str(), &owned), 0);
+  EXPECT_EQ(moded.st_mode & 07777, 0600u);
+  EXPECT_EQ(owned.st_uid, 4321u);
+  EXPECT_EQ(Snapshot(first), before);
+  ASSERT_EQ(stat((second + "/Settings/config.drv").c_str(), &owned), 0);
+  EXPECT_NE(owned.st_uid, 4321u);
+  const ToolResult verified = RunTool(Execute(), {"--verify", "--backuppath", third});
+  EXPECT_EQ(verified.exitCode, 0) << verified.output;
+
+  // A reference that is not a complete backup of this installation is named and not used.
+  const std::string fourth = Root() + "/fourth";
+  WriteFile(Root() + "/other/BackupInfo.json", ReadFile(first + "/BackupInfo.json"));
+  ASSERT_TRUE(BackUp(fourth, Root() + "/other"));
+  EXPECT_THAT(BackupLog(), HasSubstr(Root() + "/other\" is not used as the reference"));
+  EXPECT_EQ(Record(fourth)["copies"]["linked"]["files"], 0);
+}
+
+}  // namespace
+}  // namespace brimora::test
