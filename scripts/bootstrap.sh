@@ -9,6 +9,7 @@ packages=(
   libfmt-dev libpugixml-dev libacl1-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   subversion 7zip acl util-linux e2fsprogs python3
+  scdoc dpkg-dev lintian man-db systemd   # the man page, and the Debian package's build and checks
 )
 
 missing=()
