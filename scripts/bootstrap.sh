@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   subversion 7zip acl util-linux e2fsprogs python3
   scdoc dpkg-dev lintian man-db systemd   # the man page, and the Debian package's build and checks
+  xfsprogs rsync   # a file system that clones, for the incremental backup test; rsync for the benchmark
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include "backup/configuration.h"
 #include "common/run_process.h"
 #include "e2e/installation.h"
+#include "platform/files.h"
 
 namespace brimora::test {
 namespace {
@@ -111,6 +113,61 @@ TEST_F(IncrementalTest, UnchangedFilesCostNothingAndEveryChangeIsCopied) {
   ASSERT_TRUE(BackUp(fourth, Root() + "/other"));
   EXPECT_THAT(BackupLog(), HasSubstr(Root() + "/other\" is not used as the reference"));
   EXPECT_EQ(Record(fourth)["copies"]["linked"]["files"], 0);
+}
+
+// A file system that clones: a loop-mounted XFS image, unmounted when the object goes.
+class ReflinkFolder {
+ public:
+  explicit ReflinkFolder(const std::string& root) : mount_(root + "/xfs") {
+    std::string output;
+    int exitCode = -1;
+    const std::string image = root + "/xfs.img";
+    if (geteuid() != 0) {
+      why_ = "mounting a file system needs root";
+    } else if (platform::FindOnPath("mkfs.xfs").empty()) {
+      why_ = "mkfs.xfs is not installed (Debian package xfsprogs)";
+    } else {
+      fs::create_directory(mount_);
+      for (const std::string& command : {"truncate -s 320M \"" + image + "\"", "mkfs.xfs -q -m reflink=1 \"" + image + "\"",
+                                        "mount -o loop \"" + image + "\" \"" + mount_ + "\""}) {
+        if (RunProcess(command, output, &exitCode, "/", 120, true, true) && exitCode == 0) continue;
+        why_ = "no loop-mounted XFS here: " + command + ": " + output;
+        return;
+      }
+    }
+  }
+  ~ReflinkFolder() {
+    std::string output;
+    if (why_.empty()) RunProcess("umount \"" + mount_ + "\"", output, nullptr, "/", 60, true, true);
+  }
+  const std::string& WhyNot() const { return why_; }
+  const std::string& Path() const { return mount_; }
+
+ private:
+  std::string mount_;
+  std::string why_;
+};
+
+TEST_F(IncrementalTest, WhereTheFileSystemClonesTheBackupsShareNoFile) {
+  const ReflinkFolder xfs(Root());
+  if (!xfs.WhyNot().empty()) GTEST_SKIP() << xfs.WhyNot();
+  const std::string first = xfs.Path() + "/first", second = xfs.Path() + "/second";
+  ASSERT_TRUE(BackUp(first, ""));
+  ASSERT_TRUE(BackUp(second, first));
+  const nlohmann::json copies = Record(second)["copies"];
+  EXPECT_GT(copies["cloned"]["files"].get<int>(), 100);
+  EXPECT_EQ(copies["linked"]["files"], 0);
+  std::set<ino_t> earlier;
+  for (const auto& entry : fs::recursive_directory_iterator(first)) {
+    struct stat info {};
+    if (lstat(entry.path().c_str(), &info) == 0) earlier.insert(info.st_ino);
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(second)) {
+    struct stat info {};
+    ASSERT_EQ(lstat(entry.path().c_str(), &info), 0);
+    EXPECT_FALSE(earlier.contains(info.st_ino)) << entry.path();
+  }
+  EXPECT_EQ(Saved(second), Saved(first));
 }
 
 }  // namespace
