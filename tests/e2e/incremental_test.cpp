@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -56,7 +57,10 @@ class IncrementalTest : public BackupTest {
 TEST_F(IncrementalTest, UnchangedFilesCostNothingAndEveryChangeIsCopied) {
   const std::string first = Root() + "/first", second = Root() + "/second", third = Root() + "/third";
   ASSERT_TRUE(BackUp(first, ""));
+  // A file whose copy in the reference was changed since is copied from the source again.
+  ASSERT_EQ(chmod((first + "/Settings/backup.xml").c_str(), 0606), 0);
   ASSERT_TRUE(BackUp(second, first));
+  EXPECT_EQ(fs::status(second + "/Settings/backup.xml").permissions(), fs::status(Execute() + "/backup.xml").permissions());
   const nlohmann::json record = Record(second);
   EXPECT_EQ(record["reference"], first);
   EXPECT_GT(record["copies"]["linked"]["files"].get<int>() + record["copies"]["cloned"]["files"].get<int>(), 100);
@@ -108,11 +112,32 @@ TEST_F(IncrementalTest, UnchangedFilesCostNothingAndEveryChangeIsCopied) {
   EXPECT_EQ(verified.exitCode, 0) << verified.output;
 
   // A reference that is not a complete backup of this installation is named and not used.
-  const std::string fourth = Root() + "/fourth";
-  WriteFile(Root() + "/other/BackupInfo.json", ReadFile(first + "/BackupInfo.json"));
-  ASSERT_TRUE(BackUp(fourth, Root() + "/other"));
-  EXPECT_THAT(BackupLog(), HasSubstr(Root() + "/other\" is not used as the reference"));
-  EXPECT_EQ(Record(fourth)["copies"]["linked"]["files"], 0);
+  const std::string other = Root() + "/other", fourth = Root() + "/fourth";
+  for (const auto& [from, to] : {std::pair{"\"complete\": true", "\"complete\": false"},
+                                 {"\"installPath\": \"", "\"installPath\": \"/elsewhere"}}) {
+    std::string output;
+    ASSERT_TRUE(RunProcess("cp -a \"" + third + "\" \"" + other + "\"", output, nullptr, "/", 60, true, true));
+    const std::string record = ReadFile(other + "/BackupInfo.json");
+    WriteFile(other + "/BackupInfo.json", record.substr(0, record.find(from)) + to + record.substr(record.find(from) + std::strlen(from)));
+    ASSERT_TRUE(BackUp(fourth, other));
+    EXPECT_THAT(BackupLog(), HasSubstr(other + "\" is not used as the reference"));
+    EXPECT_EQ(Record(fourth)["copies"]["linked"]["files"], 0) << to;
+    fs::remove_all(other);
+    fs::remove_all(fourth);
+  }
+
+  // A file damaged in the reference, its size and times kept, keeps the reference's checksum in
+  // the backup that takes it over, so its verify finds the damage.
+  const std::string damaged = third + "/Settings/MergeUploadConfig.txt";
+  struct stat undamaged {};
+  ASSERT_EQ(stat(damaged.c_str(), &undamaged), 0);
+  WriteFile(damaged, std::string(static_cast<std::size_t>(undamaged.st_size), '?'));
+  const struct timespec damagedTimes[2] = {undamaged.st_atim, undamaged.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, damaged.c_str(), damagedTimes, 0), 0);
+  ASSERT_TRUE(BackUp(fourth, third));
+  const ToolResult found = RunTool(Execute(), {"--verify", "--backuppath", fourth});
+  EXPECT_EQ(found.exitCode, 2);
+  EXPECT_THAT(found.output, HasSubstr("\"Settings/MergeUploadConfig.txt\" has other contents"));
 }
 
 // A file system that clones: a loop-mounted XFS image, unmounted when the object goes.
