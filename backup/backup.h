@@ -12,14 +12,13 @@
 
 #include "backup/backup_layout.h"
 #include "backup/backup_log.h"
+#include "backup/backup_record.h"
 #include "backup/restore_gate.h"
 #include "backup/restore_working_copy.h"
 #include "platform/files.h"
 #include "search/solr_instance.h"
 
 namespace brimora {
-
-struct BackupRecord;
 
 class CBackup {
  public:
@@ -134,6 +133,7 @@ class CBackup {
   bool RestoreTree(const std::string& source, const std::string& destination, int* error = nullptr);
 
   std::string backupPath;                // the backup folder the runs write to or read from
+  std::string referenceFolder;  // an earlier complete backup whose unchanged files the run takes instead of copying them ("" for none)
   std::string installPath;               // root folder of the server installation
   std::string mainCore;                  // search core of the main data
   std::string utilizationCore;           // search core of the utilization data
@@ -145,6 +145,9 @@ class CBackup {
   std::string sslKeyPath;                // key file of the server (may be empty)
   bool sslEnabled;                       // whether the server uses secure transport
   CBackupLog backupLog;
+  // What the last restore run did, area by area in its order, each named after the backup area it
+  // reads: true or false when it ran, skipped when it did not, and the files and bytes it copied.
+  std::vector<AreaRecord> restoredAreas;
   std::string currentBackupFolder;       // set by each backup step before it logs anything
   // How the database step waits for the search server to stop and to answer again; tests put
   // a quick clock in place.

@@ -6,6 +6,7 @@
 #include "backup/backup.h"
 #include "backup/backup_manifest.h"
 #include "backup/backup_messages.h"
+#include "backup/backup_progress.h"
 #include "backup/backup_record.h"
 #include "backup/record_messages.h"
 #include "common/file_utils.h"
@@ -50,6 +51,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
   bool ok = error == 0;
   if (!ok) backupLog.Write(0, messages::kRecordNotWritten, folder, layout::kRecord, error);
 
+  SetProgressTotals(ReferenceTotals(referenceFolder, includeDatabase));
   // Every step runs whatever the earlier ones answered; any failure fails the run.
   const auto area = [&](const char* name, bool answer) {
     record.areas.push_back({name, answer ? AreaRecord::Answer::kTrue : AreaRecord::Answer::kFalse});
