@@ -20,6 +20,8 @@
 
 namespace brimora {
 
+struct BackupRecord;
+
 class CBackup {
  public:
   // Where the backup log lies in the installation.

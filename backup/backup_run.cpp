@@ -35,6 +35,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
     return false;
   }
   if (!BackupFolderIsAllowed(folder)) return false;
+  SetProgressTotals(ReferenceTotals(referenceFolder, includeDatabase));
 
   // The record says "not finished" before any area runs, so a folder whose run is killed says so.
   BackupRecord record;
@@ -51,7 +52,6 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
   bool ok = error == 0;
   if (!ok) backupLog.Write(0, messages::kRecordNotWritten, folder, layout::kRecord, error);
 
-  SetProgressTotals(ReferenceTotals(referenceFolder, includeDatabase));
   // Every step runs whatever the earlier ones answered; any failure fails the run.
   const auto area = [&](const char* name, bool answer) {
     record.areas.push_back({name, answer ? AreaRecord::Answer::kTrue : AreaRecord::Answer::kFalse});
