@@ -1,9 +1,11 @@
 #include "common/progress.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 #include <system_error>
 #include <thread>
