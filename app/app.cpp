@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "backup/configuration.h"
+#include "common/progress.h"
 #include "common/settings_folder.h"
 #include "backup/backup.h"
 #include "backup/backup_verify.h"
@@ -14,6 +15,7 @@
 #include "platform/identity.h"
 #include "platform/run_lock.h"
 #include "platform/signals.h"
+#include "platform/terminal.h"
 
 namespace brimora {
 namespace {
@@ -30,6 +32,9 @@ constexpr const char* kUsageLines[] = {
     "/backuppath:  <path> on where to place the backup files\n",
     "--verify:     Check that the backup at the backup path is complete and intact (no install path needed)\n",
     "--force:      Restore a backup whose run did not finish, or areas that failed when it was made\n",
+    "--json:       Print a JSON summary of the run on standard output when it ends\n",
+    "--progress:   Show the progress line even when standard error is not a terminal\n",
+    "--quiet:      Show no progress line\n",
 };
 
 constexpr const char* kBackupFailed = "Error backing up to the backup path: %s\n";
@@ -52,6 +57,12 @@ void CBrimoraUpgradeApp::InitInstance(const std::vector<std::string>& arguments)
   SetLogLevel(1);
 
   commandLine_.ParseArguments(arguments);
+  if (commandLine_.json) summary_.Begin(commandLine_);
+  RunMode();
+  if (commandLine_.json) summary_.Print(exitCode_);
+}
+
+void CBrimoraUpgradeApp::RunMode() {
   const bool locksInstallation = commandLine_.Accepted() && !commandLine_.help && !commandLine_.verify &&
                                  !commandLine_.getsettingsfilepath;
   if (!locksInstallation) OpenTraceErrorsFile();
@@ -67,7 +78,10 @@ void CBrimoraUpgradeApp::InitInstance(const std::vector<std::string>& arguments)
     return;
   }
   if (commandLine_.verify) {
-    exitCode_ = VerifyBackup(platform::AbsolutePath(commandLine_.backupPath)) ? kSuccess : kFailed;
+    VerifyCounts counts;
+    const std::string backupPath = platform::AbsolutePath(commandLine_.backupPath);
+    exitCode_ = VerifyBackup(backupPath, &counts) ? kSuccess : kFailed;
+    summary_.SetVerifyCounts(backupPath, counts);
   } else if (commandLine_.getsettingsfilepath) {
     RunSettingsFilePathQuery();
   } else {
@@ -78,13 +92,13 @@ void CBrimoraUpgradeApp::InitInstance(const std::vector<std::string>& arguments)
 void CBrimoraUpgradeApp::ShowUsage() {
   for (const char* line : kUsageLines) {
     WriteLog(1, line);
-    std::fputs(line, stdout);
+    WriteReportOutput(line);
   }
-  std::fflush(stdout);
 }
 
 void CBrimoraUpgradeApp::RunSettingsFilePathQuery() {
   const std::string path = GetSettingsFilePath(commandLine_.installPath, commandLine_.check);
+  summary_.SetSettingsFileAnswer(commandLine_.installPath, path, commandLine_.settingsFilePath);
   int error = 0;
   if (!WriteLinesToFile(commandLine_.settingsFilePath, {path}, false, false, &error)) {
     WriteLog(0, kAnswerNotWritten, commandLine_.settingsFilePath, platform::ErrorText(error));
@@ -141,6 +155,10 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
     return;
   }
 
+  summary_.BeforeRun(*backup);
+  const bool progressLine = !commandLine_.quiet && (commandLine_.progress || platform::StandardErrorIsTerminal());
+  CountCopiedBytes(progressLine || commandLine_.json);
+  if (progressLine) StartProgressLine(commandLine_.restore ? "Restore" : "Backup");
   bool succeeded = false;
   if (commandLine_.restore) {
     std::string userName = "N/A";
@@ -149,6 +167,8 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   } else {
     succeeded = backup->BackupForUpdate(commandLine_.includedb);
   }
+  StopProgressLine();
+  summary_.AfterRun(*backup, commandLine_.restore);
   backup.reset();
 
   if (const int signal = platform::StopSignal(); signal != 0) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/json_summary.h"
 
 namespace brimora {
 
@@ -23,11 +24,13 @@ class CBrimoraUpgradeApp {
   const CBrimoraCommandLineInfo& CommandLine() const { return commandLine_; }
 
  private:
+  void RunMode();
   void ShowUsage();
   void RunSettingsFilePathQuery();
   void RunBackupOrRestore();
 
   CBrimoraCommandLineInfo commandLine_;
+  CRunSummary summary_;
   int exitCode_ = kSuccess;
 };
 

@@ -64,6 +64,12 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
     verify = true;
   } else if (name == "force") {
     force = true;
+  } else if (name == "json") {
+    json = true;
+  } else if (name == "quiet") {
+    quiet = true;
+  } else if (name == "progress") {
+    progress = true;
   } else if (name == "h" || name == "?") {
     help = true;
   } else {

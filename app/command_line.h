@@ -20,6 +20,9 @@ class CBrimoraCommandLineInfo {
   // Switches of this tool's own, taken only after "-" or "--": "/verify" stays a path.
   bool verify = false;
   bool force = false;
+  bool json = false;      // one JSON summary of the run on standard output
+  bool quiet = false;     // no progress line
+  bool progress = false;  // the progress line also when standard error is no terminal
   std::string settingsFilePath;
   std::string installPath;
   std::string backupPath;

@@ -12,6 +12,7 @@
 
 #include "backup/backup_layout.h"
 #include "backup/backup_log.h"
+#include "backup/backup_record.h"
 #include "backup/restore_gate.h"
 #include "backup/restore_working_copy.h"
 #include "platform/files.h"
@@ -147,6 +148,9 @@ class CBackup {
   std::string sslKeyPath;                // key file of the server (may be empty)
   bool sslEnabled;                       // whether the server uses secure transport
   CBackupLog backupLog;
+  // What the last restore run did, area by area in its order, each named after the backup area it
+  // reads: true or false when it ran, skipped when it did not, and the files and bytes it copied.
+  std::vector<AreaRecord> restoredAreas;
   std::string currentBackupFolder;       // set by each backup step before it logs anything
   // How the database step waits for the search server to stop and to answer again; tests put
   // a quick clock in place.

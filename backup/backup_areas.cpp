@@ -5,6 +5,7 @@
 #include "backup/backup.h"
 #include "backup/backup_messages.h"
 #include "common/file_utils.h"
+#include "common/progress.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -27,6 +28,7 @@ int MoveEarlierFolder(const std::string& from, const std::string& to) {
 
 bool CBackup::BackupParameterManagerFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[2].name);
   backupLog.Write(1, messages::kParameterManagerStart, backupFolder);
 
   const std::string folder = backupFolder + "/" + layout::kParameterManager;
@@ -41,6 +43,7 @@ bool CBackup::BackupParameterManagerFiles(const std::string& backupFolder) {
 
 bool CBackup::BackupParameterManagerImages(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[3].name);
   backupLog.Write(1, messages::kImagesStart, backupFolder);
 
   const std::string folder = backupFolder + "/" + layout::kParameterManagerImages;
@@ -61,6 +64,7 @@ bool CBackup::BackupParameterManagerImages(const std::string& backupFolder) {
 
 bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[5].name);
   backupLog.Write(1, messages::kPartsTrackerStart, backupFolder);
 
   // Every part is tried whatever became of the others; any loss fails the step.
@@ -120,6 +124,7 @@ bool CBackup::BackupPartsTracker(const std::string& backupFolder) {
 
 bool CBackup::BackupLogFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[7].name);
   backupLog.Write(1, messages::kLogFilesStart, backupFolder);
 
   bool ok = true;

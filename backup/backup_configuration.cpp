@@ -7,6 +7,7 @@
 #include "backup/backup_messages.h"
 #include "common/file_utils.h"
 #include "common/paths.h"
+#include "common/progress.h"
 #include "common/trace_log.h"
 #include "common/tree_walk.h"
 #include "platform/files.h"
@@ -50,6 +51,7 @@ bool CBackup::CopyBackupFile(const std::string& source, const std::string& desti
     return true;
   }
   const int rc = CopyNamedFile(source, destination, failIfExists, link);
+  if (rc == 0) NoteCopiedFile(source, link == platform::SourceLink::kFollow);
   if (rc != 0 && error != nullptr) *error = rc;
   return rc == 0;
 }
@@ -136,6 +138,7 @@ bool CopyUtilizationFiles(const std::string& sourceFolder, const std::string& de
 
 bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[0].name);
   backupLog.Write(1, messages::kConfigurationStart, backupFolder);
 
   const std::string settings = backupFolder + "/" + layout::kSettings;
@@ -179,6 +182,7 @@ bool CBackup::BackupConfigurationFiles(const std::string& backupFolder) {
 
 bool CBackup::BackupSecurityFiles(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[4].name);
   backupLog.Write(1, messages::kSecurityStart, backupFolder);
 
   const std::string security = backupFolder + "/" + layout::kSecurity;

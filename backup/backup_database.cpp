@@ -5,6 +5,7 @@
 #include "backup/backup_messages.h"
 #include "backup/configuration.h"
 #include "common/file_utils.h"
+#include "common/progress.h"
 #include "common/settings_folder.h"
 #include "platform/acl.h"
 #include "platform/files.h"
@@ -31,6 +32,7 @@ class ServerUnavailable {
 
 bool CBackup::BackupSearchDatabase(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[1].name);
   backupLog.Write(1, messages::kDatabaseStart, backupFolder);
 
   const std::string databaseFolder = backupFolder + "/" + layout::kDatabase;

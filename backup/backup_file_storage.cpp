@@ -4,6 +4,7 @@
 #include "backup/backup_messages.h"
 #include "common/file_utils.h"
 #include "common/folder_copy_engine.h"
+#include "common/progress.h"
 #include "platform/files.h"
 
 namespace brimora {
@@ -31,6 +32,7 @@ bool CBackup::CopyDataFiles(const std::string& source, const std::string& destin
 
 bool CBackup::BackupFileStorage(const std::string& backupFolder) {
   currentBackupFolder = backupFolder;
+  SetProgressArea(kBackupAreas[6].name);
   backupLog.Write(1, messages::kFileStorageStart, backupFolder);
 
   if (!CopyDataFiles(Paths().Source(Layout(LayoutItem::kFileStorage)), backupFolder)) {

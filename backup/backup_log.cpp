@@ -82,7 +82,7 @@ bool CBackupLog::WriteText(unsigned level, std::string_view message) {
     return true;
   }
 
-  if (level == 0) CountErrorLine();
+  if (level == 0) CountErrorLine(message);
   const std::string line = time + '\t' + OneLogLine(message, kMaxMessageLength);
 
   // Closing first puts everything written so far on disk, so the size below is complete.

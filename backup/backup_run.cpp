@@ -6,6 +6,7 @@
 #include "backup/backup.h"
 #include "backup/backup_manifest.h"
 #include "backup/backup_messages.h"
+#include "backup/backup_progress.h"
 #include "backup/backup_record.h"
 #include "backup/backup_reference.h"
 #include "backup/record_messages.h"
@@ -55,6 +56,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
   // Every copy of the run reports what it wrote, and takes unchanged files from the reference.
   CBackupReference reference(folder);
   if (!referenceFolder.empty() && backupFolder.IsOpen()) OpenReference(backupFolder, &reference, &record);
+  SetProgressTotals(ReferenceTotals(record.reference, includeDatabase));
   platform::ScopedCopyReuse reuse(&reference);
 
   // Every step runs whatever the earlier ones answered; any failure fails the run.

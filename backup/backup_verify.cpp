@@ -8,6 +8,7 @@
 #include "backup/record_messages.h"
 #include "common/command_runner.h"
 #include "common/name_escape.h"
+#include "common/progress.h"
 #include "common/run_process.h"
 #include "common/trace_log.h"
 #include "platform/clock.h"
@@ -52,8 +53,7 @@ long long FirstChecksumDifference(const platform::Folder& backupFolder) {
 // A line that is no problem: in the trace log, and on standard output for whoever runs the check.
 void Report(const std::string& line) {
   WriteLogText(1, line);
-  std::fputs(line.c_str(), stdout);
-  std::fflush(stdout);
+  WriteReportOutput(line);
 }
 
 // svnadmin verify on the backed-up repository; false after its line when it fails.
@@ -79,7 +79,7 @@ bool VerifyRepository(const std::string& repository) {
 
 }  // namespace
 
-bool VerifyBackup(const std::string& backupFolder) {
+bool VerifyBackup(const std::string& backupFolder, VerifyCounts* counts) {
   unsigned long long problems = 0;
   unsigned long long checked = 0;
   const auto problem = [&](const char* format, const auto&... args) {
@@ -131,6 +131,7 @@ bool VerifyBackup(const std::string& backupFolder) {
   } else {
     WriteLogText(0, summary);
   }
+  if (counts != nullptr) *counts = {checked, problems};
   return problems == 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The verify mode: whether a backup folder is complete and still holds exactly what its run saved.
 
+#include <cstdint>
 #include <string>
 
 namespace brimora {
@@ -10,7 +11,12 @@ namespace brimora {
 // the entries list) and, when the backup holds the Subversion repository, `svnadmin verify` on it
 // (timed, on a line of its own). Each problem is a level-0 line of the trace log; an addition
 // beside the backup's areas is only reported (level 1). A summary line ends the check and is
-// also printed on standard output. True only when the backup is complete and intact.
-bool VerifyBackup(const std::string& backupFolder);
+// also printed on standard output. True only when the backup is complete and intact; `counts`,
+// when given, gets the entries checked and the problems found.
+struct VerifyCounts {
+  std::uint64_t checked = 0;
+  std::uint64_t problems = 0;
+};
+bool VerifyBackup(const std::string& backupFolder, VerifyCounts* counts = nullptr);
 
 }  // namespace brimora

@@ -2,12 +2,14 @@
 // images.
 
 #include <cerrno>
+#include <functional>
 
 #include "backup/backup.h"
 #include "backup/configuration.h"
 #include "backup/restore_messages.h"
 #include "backup/restore_support.h"
 #include "common/file_utils.h"
+#include "common/progress.h"
 #include "common/trace_log.h"
 #include "common/tree_walk.h"
 #include "platform/files.h"
@@ -28,19 +30,42 @@ void SelectSvnClient(const std::string& root) {
 bool CBackup::RestoreFromBackup(bool /*includeDatabase*/, const std::string& userName, bool force) {
   const std::string root = installPath;
   const std::string backup = backupPath;
+  // The areas in their order, each named after the backup area whose files it puts back; all but
+  // the FileStorage run only when what they read was saved whole (the FileStorage checks its own).
+  const struct {
+    const BackupArea& from;
+    bool checked;
+    std::function<bool()> restore;
+  } areas[] = {
+      {kBackupAreas[6], false, [&] { return RestoreFileStorage(root, backup, userName); }},
+      {kBackupAreas[0], true, [&] { return RestoreSettings(root, backup, userName); }},
+      {kBackupAreas[2], true, [&] { return RestoreParameterManager(root, backup, userName); }},
+      {kBackupAreas[3], true, [&] { return RestoreParameterManagerImages(root, backup); }},
+      {kBackupAreas[4], true, [&] { return RestoreSecurity(root, backup); }},
+      {kBackupAreas[5], true, [&] { return RestorePartsTracker(root, backup); }},
+  };
+  restoredAreas.clear();
+  for (const auto& area : areas) restoredAreas.push_back({area.from.name, AreaRecord::Answer::kSkipped});
   if (!gate_.Open(backup, force)) return false;
   SelectSvnClient(root);
   const std::string workingCopy = Paths(root).Base(LayoutBase::kWorkingCopy);
   SetCleanupTarget(workingCopy);
   workingCopy_.Start(root, workingCopy, InstallationRepositoryUrl(root));
-  // An area runs only when what it reads was saved whole; each runs whatever the others answered.
-  const auto checked = [this](const BackupArea& from) { return gate_.AreaMayRun(from.name, from.folder, true); };
-  bool ok = RestoreFileStorage(root, backup, userName);
-  ok = (checked(kBackupAreas[0]) && RestoreSettings(root, backup, userName)) && ok;
-  ok = (checked(kBackupAreas[2]) && RestoreParameterManager(root, backup, userName)) && ok;
-  ok = (checked(kBackupAreas[3]) && RestoreParameterManagerImages(root, backup)) && ok;
-  ok = (checked(kBackupAreas[4]) && RestoreSecurity(root, backup)) && ok;
-  ok = (checked(kBackupAreas[5]) && RestorePartsTracker(root, backup)) && ok;
+  // Each area runs whatever the others answered; one the checks refuse stays skipped and fails the run.
+  bool ok = true;
+  for (std::size_t i = 0; i < std::size(areas); ++i) {
+    if (areas[i].checked && !gate_.AreaMayRun(areas[i].from.name, areas[i].from.folder, true)) {
+      ok = false;
+      continue;
+    }
+    SetProgressArea(areas[i].from.name);
+    const CopyCounts before = CopiedSoFar();
+    const bool answer = areas[i].restore();
+    const CopyCounts after = CopiedSoFar();
+    restoredAreas[i] = {areas[i].from.name, answer ? AreaRecord::Answer::kTrue : AreaRecord::Answer::kFalse,
+                        after.files - before.files, after.bytes - before.bytes};
+    ok = answer && ok;
+  }
   return ok;
 }
 
@@ -56,6 +81,7 @@ bool CBackup::RestoreFile(const std::string& source, const std::string& destinat
     rc = platform::CopyOneFile(source, destination, false, platform::SourceLink::kRefuse, nullptr,
                                platform::Ownership::kDestination);
   }
+  if (rc == 0) NoteCopiedFile(source, false);
   if (rc != 0 && error != nullptr) *error = rc;
   return rc == 0;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/file_utils.h"
+#include "common/progress.h"
 #include "common/strings.h"
 #include "common/time_text.h"
 #include "platform/files.h"
@@ -111,12 +112,11 @@ void WriteFlushed(std::FILE* file, const std::string& text) {
 
 // The sink used while the log is not active or the main log is missing.
 void WriteDebugOutput(const std::string& text) {
-  WriteFlushed(stderr, text);
+  WriteErrorOutput(text);
 }
 
 void PrintNotice(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  WriteReportOutput(text);
 }
 
 std::string LogPrefix(const platform::LocalTime& now) {
@@ -349,16 +349,47 @@ void SetLogLevel(std::uint32_t mask) {
 
 namespace {
 std::atomic<std::uint64_t> gErrorLines{0};
+
+struct ErrorLineCollector {
+  std::mutex lock;
+  bool collecting = false;
+  std::vector<std::string> lines;
+};
+
+ErrorLineCollector& Collector() {
+  static ErrorLineCollector* collector = new ErrorLineCollector;
+  return *collector;
+}
 }  // namespace
 
 std::uint64_t ErrorLineCount() { return gErrorLines.load(); }
 
-void CountErrorLine() { ++gErrorLines; }
+void CountErrorLine(std::string_view message) {
+  ++gErrorLines;
+  ErrorLineCollector& collector = Collector();
+  std::lock_guard<std::mutex> guard(collector.lock);
+  if (!collector.collecting) return;
+  std::string_view line = LeftCodePoints(message, kMaxMessageCodePoints);
+  if (line.ends_with('\n')) line.remove_suffix(1);
+  collector.lines.emplace_back(line);
+}
+
+void CollectErrorLines() {
+  ErrorLineCollector& collector = Collector();
+  std::lock_guard<std::mutex> guard(collector.lock);
+  collector.collecting = true;
+}
+
+std::vector<std::string> CollectedErrorLines() {
+  ErrorLineCollector& collector = Collector();
+  std::lock_guard<std::mutex> guard(collector.lock);
+  return collector.lines;
+}
 
 void WriteLogText(unsigned level, std::string_view message) {
   TraceLogState& state = State();
   if (!Passes(level, state.mask)) return;
-  if (level == 0) CountErrorLine();
+  if (level == 0) CountErrorLine(message);
   std::string text = OneLogLine(message, kMaxMessageCodePoints);
   if (!state.active) {
     WriteDebugOutput(text);

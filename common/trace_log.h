@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/format.h"
 #include "platform/clock.h"
@@ -51,9 +52,13 @@ void WriteLog(unsigned level, const char* format, const Args&... args) {
 }
 
 // How many error lines (level 0) the process has written so far, to the trace log or to a
-// backup log; CountErrorLine adds one written elsewhere.
+// backup log; CountErrorLine adds one written elsewhere (the message as it was given).
 std::uint64_t ErrorLineCount();
-void CountErrorLine();
+void CountErrorLine(std::string_view message);
+// From the call on, every error line counted is also kept (cut as a log line is, without its
+// line end, otherwise as given), for a summary of the run; CollectedErrorLines answers them.
+void CollectErrorLines();
+std::vector<std::string> CollectedErrorLines();
 
 // The login id shown in the calling thread's log lines, "System" when empty. A serving thread
 // publishes "loginid:<id>" with SetCurrentThreadLoginText; only texts longer than the 8-character

@@ -5,6 +5,7 @@
 
 #include "common/format.h"
 #include "common/paths.h"
+#include "common/progress.h"
 #include "common/trace_log.h"
 
 namespace brimora {
@@ -294,6 +295,7 @@ bool CopyFileEntry(const Folder& from, const std::string& name, const Folder& to
     WriteLog(1, kSpecialFileSkipped, JoinPath(from.Path(), name));
     return true;
   }
+  NoteCopiedEntry(from, name);
   const bool replace = conflict == ConflictPolicy::kReplace;
   std::string target = targetName;
   for (int attempt = 0; attempt < kMaxCopyNameTries; ++attempt) {

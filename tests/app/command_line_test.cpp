@@ -8,10 +8,12 @@
 namespace brimora {
 namespace {
 
-// The flags set, as letters: restore, includedb (d), check, help, getsettingsfilepath (q).
+// The flags set, as letters: restore, includedb (d), check, help, getsettingsfilepath (q), json (J),
+// quiet (Q), progress (P).
 std::string Flags(const CBrimoraCommandLineInfo& info) {
   return std::string(info.restore ? "r" : "") + (info.includedb ? "d" : "") + (info.check ? "c" : "") +
-         (info.help ? "h" : "") + (info.getsettingsfilepath ? "q" : "");
+         (info.help ? "h" : "") + (info.getsettingsfilepath ? "q" : "") + (info.json ? "J" : "") +
+         (info.quiet ? "Q" : "") + (info.progress ? "P" : "");
 }
 
 // How the tool answers rejected arguments is tested with the tool itself.
@@ -39,6 +41,9 @@ TEST(CommandLine, SwitchesValuesAndAcceptance) {
       {{"/getsettingsfilepath", "F"}, "", "", "F", "q", false},
       // A query without its answer file is refused, even with a full backup pair.
       {{"/getsettingsfilepath", "/installpath", "I", "/backuppath", "B"}, "I", "B", "", "q", false},
+      // The tool's own switches of this port, never after "/": there they are paths.
+      {{"--JSON", "-quiet", "--progress", "/installpath", "I", "/backuppath", "B"}, "I", "B", "", "JQP", true},
+      {{"/installpath", "/json", "/backuppath", "/progress", "/quiet"}, "/json", "/quiet", "", "", true},
   };
   for (const auto& c : cases) {
     CBrimoraCommandLineInfo info;
