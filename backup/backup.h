@@ -134,6 +134,7 @@ class CBackup {
   bool RestoreTree(const std::string& source, const std::string& destination, int* error = nullptr);
 
   std::string backupPath;                // the backup folder the runs write to or read from
+  std::string referenceFolder;  // an earlier complete backup whose unchanged files the run takes instead of copying them ("" for none)
   std::string installPath;               // root folder of the server installation
   std::string mainCore;                  // search core of the main data
   std::string utilizationCore;           // search core of the utilization data

@@ -39,6 +39,21 @@ TEST(CommandLine, SwitchesValuesAndAcceptance) {
       {{"/getsettingsfilepath", "F"}, "", "", "F", "q", false},
       // A query without its answer file is refused, even with a full backup pair.
       {{"/getsettingsfilepath", "/installpath", "I", "/backuppath", "B"}, "I", "B", "", "q", false},
+      // A backup root instead of the backup path, with retention and an explicit reference; never both
+      // folders, and the root's switches only with a backup ("/backuproot" stays a path).
+      {{"--installpath", "I", "--backuproot", "R", "--keep", "14", "--full"}, "I", "", "", "", true},
+      {{"-installpath", "I", "-backuproot", "R", "-linkdest", "P"}, "I", "", "", "", true},
+      {{"--installpath", "I", "--backuppath", "B", "--linkdest", "P"}, "I", "B", "", "", true},
+      {{"/installpath", "I", "/backuproot", "R"}, "R", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--backuppath", "B"}, "I", "B", "", "", false},
+      {{"--restore", "--installpath", "I", "--backuproot", "R"}, "I", "", "", "r", false},
+      {{"--restore", "--installpath", "I", "--backuppath", "B", "--linkdest", "P"}, "I", "B", "", "r", false},
+      {{"--verify", "--backuppath", "B", "--backuproot", "R"}, "", "B", "", "", false},
+      {{"--installpath", "I", "--backuppath", "B", "--keep", "2"}, "I", "B", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--keep", "0"}, "I", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--keep", "2x"}, "I", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--keep"}, "I", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--full", "--linkdest", "P"}, "I", "", "", "", false},
   };
   for (const auto& c : cases) {
     CBrimoraCommandLineInfo info;
