@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "platform/file_lock.h"
 
 namespace brimora {
 
@@ -26,6 +27,9 @@ class CBrimoraUpgradeApp {
   void ShowUsage();
   void RunSettingsFilePathQuery();
   void RunBackupOrRestore();
+  // Locks the backup folder of a backup run exclusively unless *lock already holds it; false
+  // after its line when another run holds it.
+  bool TakeBackupFolder(platform::FolderLock* lock);
 
   CBrimoraCommandLineInfo commandLine_;
   int exitCode_ = kSuccess;
