@@ -7,6 +7,7 @@
 #include "backup/configuration.h"
 #include "common/settings_folder.h"
 #include "backup/backup.h"
+#include "backup/backup_record.h"
 #include "backup/backup_root.h"
 #include "backup/backup_verify.h"
 #include "backup/root_messages.h"
@@ -169,9 +170,15 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
     }
   }
 
+  // A dated folder that the run left without a record holds nothing and would only be named by
+  // every later retention: it goes (rmdir, which removes only an empty folder).
+  const auto dropEmptyFolder = [&] {
+    if (!root.empty() && !HoldsRecord(commandLine_.backupPath)) platform::RemoveFolder(commandLine_.backupPath);
+  };
   std::unique_ptr<CBackup> backup =
       LoadConfiguration(commandLine_.installPath, commandLine_.backupPath);
   if (!backup) {
+    dropEmptyFolder();
     WriteLog(0, failure, commandLine_.backupPath);
     exitCode_ = kFailed;
     return;
@@ -198,6 +205,7 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
     succeeded = backup->BackupForUpdate(commandLine_.includedb);
   }
   backup.reset();
+  dropEmptyFolder();
 
   const int signal = platform::StopSignal();
   if (signal != 0) {
