@@ -120,7 +120,8 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   // The run changes into the Execute folder below; relative paths given on the command line
   // mean the folder the tool was started from, so they are fixed before the change.
   commandLine_.installPath = platform::AbsolutePath(commandLine_.installPath);
-  for (std::string* path : {&commandLine_.backupPath, &commandLine_.backupRoot, &commandLine_.linkDest}) {
+  commandLine_.backupPath = platform::AbsolutePath(commandLine_.backupPath);
+  for (std::string* path : {&commandLine_.backupRoot, &commandLine_.linkDest}) {
     if (!path->empty()) *path = platform::AbsolutePath(*path);
   }
   const std::string& root = commandLine_.backupRoot;
@@ -190,8 +191,9 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
     std::string userName = "N/A";
     if (std::string name; platform::ProcessUserName(name)) userName = name;
     platform::FolderLock reading;
-    succeeded = LockForReading(commandLine_.backupPath, &reading) &&
-                backup->RestoreFromBackup(commandLine_.includedb, userName, commandLine_.force);
+    if (LockForReading(commandLine_.backupPath, &reading)) {
+      succeeded = backup->RestoreFromBackup(commandLine_.includedb, userName, commandLine_.force);
+    }
   } else if (TakeBackupFolder(&ownFolder)) {
     // The reference stays locked while the run reads it; retention below may delete it.
     platform::FolderLock reference;
