@@ -233,7 +233,7 @@ bool CBrimoraUpgradeApp::TakeBackupFolder(platform::FolderLock* lock) {
   // first record. A folder that cannot be made or opened is left to the run, which reports it.
   if (PathIsMissing(commandLine_.backupPath)) platform::CreateFolder(commandLine_.backupPath);
   if (lock->Take(commandLine_.backupPath, true, false, 0) != EWOULDBLOCK) return true;
-  WriteLog(0, messages::kBackupFolderInUse, commandLine_.backupPath, "a backup writes it, or a restore or verify reads it");
+  WriteLog(0, messages::kBackupFolderInUse, commandLine_.backupPath);
   return false;
 }
 

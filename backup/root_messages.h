@@ -15,7 +15,8 @@ inline constexpr const char kRootNotPrivate[] =
 inline constexpr const char kDatedFolderNotMade[] =
     "Backup root - ERROR: could not make a new backup folder in \"%s\": %s.\n";
 inline constexpr const char kBackupFolderInUse[] =
-    "Backup - ERROR: the backup folder \"%s\" is in use by another run (%s).\n";
+    "Backup - ERROR: the backup folder \"%s\" is in use by another run (a backup writes it, or a restore or "
+    "verify reads it).\n";
 
 // The reference.
 inline constexpr const char kReferenceChosen[] = "Backup - unchanged files are taken from the earlier backup \"%s\".\n";
