@@ -114,6 +114,15 @@ TEST_F(BackupTest, RetentionKeepsTheNewestCompleteBackupsOfASeriesOfRuns) {
   const ToolResult restored = RunRestoreFrom(folders[2]);
   EXPECT_EQ(restored.exitCode, 0) << restored.output;
   EXPECT_EQ(ReadFile(Execute() + "/users.xml"), "<users run=\"3\"/>");
+
+  // A backup another run reads is not written, and one another run writes is not read.
+  platform::FolderLock held;
+  ASSERT_EQ(held.Take(folders[4], false, true, 0), 0);
+  EXPECT_THAT(RunBackupInto(folders[4]).output, HasSubstr(Format(messages::kBackupFolderInUse, folders[4])));
+  ASSERT_EQ(held.Take(folders[4], false, false, 0), 0);
+  const ToolResult verified = RunTool(Execute(), {"--verify", "--backuppath", folders[4]});
+  EXPECT_EQ(verified.exitCode, 2);
+  EXPECT_THAT(verified.output, HasSubstr(Format(messages::kBackupBeingChanged, folders[4])));
 }
 
 }  // namespace
