@@ -8,9 +8,14 @@
 #include "common/progress.h"
 #include "common/settings_folder.h"
 #include "backup/backup.h"
+#include "backup/backup_record.h"
+#include "backup/backup_root.h"
 #include "backup/backup_verify.h"
+#include "backup/root_messages.h"
+#include "common/file_utils.h"
 #include "common/trace_log.h"
 #include "common/write_lines.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/identity.h"
 #include "platform/run_lock.h"
@@ -35,6 +40,10 @@ constexpr const char* kUsageLines[] = {
     "--json:       Print a JSON summary of the run on standard output when it ends\n",
     "--progress:   Show the progress line even when standard error is not a terminal\n",
     "--quiet:      Show no progress line\n",
+    "--backuproot: <folder> in which each backup gets a new dated folder (instead of /backuppath)\n",
+    "--linkdest:   <path> of an earlier complete backup whose unchanged files are taken, not copied\n",
+    "--full:       Copy every file; take none from an earlier backup\n",
+    "--keep:       <count> of complete backups that stay in the backup root; older ones are deleted\n",
 };
 
 constexpr const char* kBackupFailed = "Error backing up to the backup path: %s\n";
@@ -47,6 +56,15 @@ constexpr const char* kNoRunLock = "Unable to take the run lock of %s in %s: %s\
 constexpr const char* kStopped = "The run was stopped by %s before it finished.\n";
 constexpr const char* kNoExecuteFolder =
     "Unable to change to the folder %s: %s. Relative paths are taken from %s.\n";
+
+// A restore or verify reads its backup under a shared lock, so retention never deletes it
+// meanwhile. It waits while another run writes or deletes the folder; a folder that cannot be
+// opened is left to the run, which reports it.
+bool LockForReading(const std::string& folder, platform::FolderLock* lock) {
+  if (lock->Take(folder, true, true, kRunLockWaitMilliseconds) != EWOULDBLOCK) return true;
+  WriteLog(0, messages::kBackupBeingChanged, folder);
+  return false;
+}
 
 }  // namespace
 
@@ -80,7 +98,8 @@ void CBrimoraUpgradeApp::RunMode() {
   if (commandLine_.verify) {
     VerifyCounts counts;
     const std::string backupPath = platform::AbsolutePath(commandLine_.backupPath);
-    exitCode_ = VerifyBackup(backupPath, &counts) ? kSuccess : kFailed;
+    platform::FolderLock reading;
+    exitCode_ = LockForReading(backupPath, &reading) && VerifyBackup(backupPath, &counts) ? kSuccess : kFailed;
     summary_.SetVerifyCounts(backupPath, counts);
   } else if (commandLine_.getsettingsfilepath) {
     RunSettingsFilePathQuery();
@@ -115,6 +134,12 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   // mean the folder the tool was started from, so they are fixed before the change.
   commandLine_.installPath = platform::AbsolutePath(commandLine_.installPath);
   commandLine_.backupPath = platform::AbsolutePath(commandLine_.backupPath);
+  for (std::string* path : {&commandLine_.backupRoot, &commandLine_.linkDest}) {
+    if (!path->empty()) *path = platform::AbsolutePath(*path);
+  }
+  const std::string& root = commandLine_.backupRoot;
+  // What the failure lines name until the run has its own folder.
+  const std::string target = root.empty() ? commandLine_.backupPath : root;
 
   // One run at a time on an installation; an installation folder that is not there has nothing
   // to protect, and the run reports it as it goes.
@@ -128,7 +153,7 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
       } else {
         WriteLog(0, kNoRunLock, commandLine_.installPath, platform::RunLock::Folder(), platform::ErrorText(error));
       }
-      WriteLog(0, failure, commandLine_.backupPath);
+      WriteLog(0, failure, target);
       exitCode_ = kFailed;
       return;
     }
@@ -147,13 +172,32 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
     inExecute = false;
   }
 
+  // The run's own folder is locked from before its first record to the end, so retention of
+  // another run never deletes it while it is written.
+  platform::FolderLock ownFolder;
+  if (!root.empty()) {
+    commandLine_.backupPath = MakeDatedFolder(root, &ownFolder);
+    if (commandLine_.backupPath.empty()) {
+      WriteLog(0, failure, root);
+      exitCode_ = kFailed;
+      return;
+    }
+  }
+
+  // A dated folder that the run left without a record holds nothing and would only be named by
+  // every later retention: it goes (rmdir, which removes only an empty folder).
+  const auto dropEmptyFolder = [&] {
+    if (!root.empty() && !HoldsRecord(commandLine_.backupPath)) platform::RemoveFolder(commandLine_.backupPath);
+  };
   std::unique_ptr<CBackup> backup =
       LoadConfiguration(commandLine_.installPath, commandLine_.backupPath);
   if (!backup) {
+    dropEmptyFolder();
     WriteLog(0, failure, commandLine_.backupPath);
     exitCode_ = kFailed;
     return;
   }
+  const BackupOwner owner{backup->installPath, platform::HostName()};
 
   summary_.BeforeRun(*backup);
   const bool progressLine = !commandLine_.quiet && (commandLine_.progress || platform::StandardErrorIsTerminal());
@@ -163,15 +207,29 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
   if (commandLine_.restore) {
     std::string userName = "N/A";
     if (std::string name; platform::ProcessUserName(name)) userName = name;
-    succeeded = backup->RestoreFromBackup(commandLine_.includedb, userName, commandLine_.force);
-  } else {
+    platform::FolderLock reading;
+    if (LockForReading(commandLine_.backupPath, &reading)) {
+      succeeded = backup->RestoreFromBackup(commandLine_.includedb, userName, commandLine_.force);
+    }
+  } else if (TakeBackupFolder(&ownFolder)) {
+    // The reference stays locked while the run reads it; retention below may delete it.
+    platform::FolderLock reference;
+    if (!commandLine_.linkDest.empty()) {
+      if (TakeGivenReference(commandLine_.linkDest, owner, commandLine_.backupPath, &reference)) {
+        backup->referenceFolder = commandLine_.linkDest;
+      }
+    } else if (!root.empty() && !commandLine_.full) {
+      backup->referenceFolder = FindReference(root, owner, commandLine_.backupPath, &reference);
+    }
     succeeded = backup->BackupForUpdate(commandLine_.includedb);
   }
   StopProgressLine();
   summary_.AfterRun(*backup, commandLine_.restore);
   backup.reset();
+  dropEmptyFolder();
 
-  if (const int signal = platform::StopSignal(); signal != 0) {
+  const int signal = platform::StopSignal();
+  if (signal != 0) {
     WriteLog(0, kStopped, platform::SignalName(signal));
     succeeded = false;
   }
@@ -179,6 +237,23 @@ void CBrimoraUpgradeApp::RunBackupOrRestore() {
     WriteLog(0, failure, commandLine_.backupPath);
     exitCode_ = kFailed;
   }
+  // Retention follows every run that reached its end, whatever it answered: it deletes only
+  // beyond the complete backups it keeps. A deletion that fails fails the run, whose own backup
+  // is as it answered.
+  if (!commandLine_.restore && !root.empty() && commandLine_.keepGiven && signal == 0 &&
+      !KeepNewestBackups(root, commandLine_.KeepCount(), owner, commandLine_.backupPath)) {
+    exitCode_ = kFailed;
+  }
+}
+
+bool CBrimoraUpgradeApp::TakeBackupFolder(platform::FolderLock* lock) {
+  if (lock->Holds()) return true;
+  // The backup would make a missing folder itself; made here, it is locked before the run's
+  // first record. A folder that cannot be made or opened is left to the run, which reports it.
+  if (PathIsMissing(commandLine_.backupPath)) platform::CreateFolder(commandLine_.backupPath);
+  if (lock->Take(commandLine_.backupPath, true, false, 0) != EWOULDBLOCK) return true;
+  WriteLog(0, messages::kBackupFolderInUse, commandLine_.backupPath);
+  return false;
 }
 
 }  // namespace brimora

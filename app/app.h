@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/json_summary.h"
+#include "platform/file_lock.h"
 
 namespace brimora {
 
@@ -28,6 +29,9 @@ class CBrimoraUpgradeApp {
   void ShowUsage();
   void RunSettingsFilePathQuery();
   void RunBackupOrRestore();
+  // Locks the backup folder of a backup run exclusively unless *lock already holds it; false
+  // after its line when another run holds it.
+  bool TakeBackupFolder(platform::FolderLock* lock);
 
   CBrimoraCommandLineInfo commandLine_;
   CRunSummary summary_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <string>
 #include <string_view>
 
 #include "common/strings.h"
@@ -42,6 +43,9 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
       case kBackupPath: backupPath = param; break;
       case kInstallPath: installPath = param; break;
       case kSettingsFilePath: settingsFilePath = param; break;
+      case kBackupRoot: backupRoot = param; break;
+      case kLinkDest: linkDest = param; break;
+      case kKeep: keep = param; break;
       default: break;
     }
     return;
@@ -70,6 +74,15 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
     quiet = true;
   } else if (name == "progress") {
     progress = true;
+  } else if (name == "backuproot") {
+    pendingValueKind = kBackupRoot;
+  } else if (name == "linkdest") {
+    pendingValueKind = kLinkDest;
+  } else if (name == "keep") {
+    keepGiven = true;
+    pendingValueKind = kKeep;
+  } else if (name == "full") {
+    full = true;
   } else if (name == "h" || name == "?") {
     help = true;
   } else {
@@ -78,12 +91,23 @@ void CBrimoraCommandLineInfo::ParseParam(const std::string& param, bool isSwitch
   }
 }
 
+int CBrimoraCommandLineInfo::KeepCount() const {
+  constexpr std::size_t kMaxDigits = 6;
+  if (keep.empty() || keep.size() > kMaxDigits || keep.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return std::stoi(keep);
+}
+
 bool CBrimoraCommandLineInfo::Accepted() const {
+  const bool backupOnly = !backupRoot.empty() || !linkDest.empty() || full || keepGiven;
+  if (keepGiven && (backupRoot.empty() || KeepCount() < 1)) return false;
+  if (full && !linkDest.empty()) return false;
+  if (!backupRoot.empty() && !backupPath.empty()) return false;
   // A query without an answer file is refused even when a backup could run: the query mode
   // would win and write its answer nowhere.
-  if (verify) return !backupPath.empty() && !restore && !getsettingsfilepath;
+  if (verify) return !backupPath.empty() && !restore && !getsettingsfilepath && !backupOnly;
   if (getsettingsfilepath) return !installPath.empty() && !settingsFilePath.empty();
-  return !backupPath.empty() && !installPath.empty();
+  if (restore && backupOnly) return false;
+  return (!backupPath.empty() || !backupRoot.empty()) && !installPath.empty();
 }
 
 }  // namespace brimora

@@ -10,7 +10,9 @@ namespace brimora {
 class CBrimoraCommandLineInfo {
  public:
   // Which string the next plain argument fills.
-  enum PendingValueKind { kNone = 0, kBackupPath = 1, kInstallPath = 2, kSettingsFilePath = 3 };
+  enum PendingValueKind {
+    kNone = 0, kBackupPath = 1, kInstallPath = 2, kSettingsFilePath = 3, kBackupRoot = 4, kLinkDest = 5, kKeep = 6
+  };
 
   bool restore = false;
   bool includedb = false;
@@ -23,6 +25,11 @@ class CBrimoraCommandLineInfo {
   bool json = false;      // one JSON summary of the run on standard output
   bool quiet = false;     // no progress line
   bool progress = false;  // the progress line also when standard error is no terminal
+  bool full = false;       // copy every file, take none from an earlier backup
+  bool keepGiven = false;  // "--keep" was given, with or without a value
+  std::string backupRoot;  // the folder that holds one dated backup folder per run
+  std::string linkDest;    // the earlier backup whose unchanged files a run takes
+  std::string keep;        // how many complete backups retention keeps, as given
   std::string settingsFilePath;
   std::string installPath;
   std::string backupPath;
@@ -36,9 +43,16 @@ class CBrimoraCommandLineInfo {
   // One argument, the switch prefix already removed when isSwitch is set.
   void ParseParam(const std::string& param, bool isSwitch, bool isLast);
 
+  // How many complete backups to keep: the value of "--keep" when it is a whole number from 1
+  // on, else 0.
+  int KeepCount() const;
+
   // The settings-file query needs the install path and the answer file; backup and restore
   // need the install path and the backup path; verify needs the backup path and is a mode of
-  // its own (not with the restore or the query).
+  // its own (not with the restore or the query). A backup may take a backup root instead of
+  // the backup path (never both), and only there retention ("--keep"). The restore and verify
+  // read one backup: none of the backup's own switches (root, reference, full, keep) goes with
+  // them. "--full" and "--linkdest" contradict each other.
   bool Accepted() const;
 };
 

@@ -136,7 +136,9 @@ class CBackup {
   bool RestoreTree(const std::string& source, const std::string& destination, int* error = nullptr);
 
   std::string backupPath;                // the backup folder the runs write to or read from
-  std::string referenceFolder;  // an earlier complete backup whose unchanged files the run takes instead of copying them ("" for none)
+  // An earlier complete backup of this installation on this host whose unchanged files the run
+  // takes instead of copying them ("" for none); the caller chooses and locks it (backup/backup_root.h).
+  std::string referenceFolder;
   std::string installPath;               // root folder of the server installation
   std::string mainCore;                  // search core of the main data
   std::string utilizationCore;           // search core of the utilization data
@@ -161,9 +163,8 @@ class CBackup {
   // Answers the run's answer.
   bool FinishRecord(const platform::Folder& backupFolder, BackupRecord* record, bool ok, std::uint64_t errorsBefore,
                     const CBackupReference& reference);
-  // Opens referenceFolder for the run when it is a complete backup of this installation on this
-  // host, other than the backup folder; otherwise says why it is not used.
-  void OpenReference(const platform::Folder& backupFolder, CBackupReference* reference, BackupRecord* record);
+  // Reads referenceFolder's entries list for the run's copies; says why when it cannot.
+  void OpenReference(CBackupReference* reference, BackupRecord* record);
   // Refuses a backup folder that is, under any spelling, the installation or a folder the
   // backup copies; answers false after the cancel line.
   bool BackupFolderIsAllowed(const std::string& backupFolder);

@@ -55,7 +55,7 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
 
   // Every copy of the run reports what it wrote, and takes unchanged files from the reference.
   CBackupReference reference(folder);
-  if (!referenceFolder.empty() && backupFolder.IsOpen()) OpenReference(backupFolder, &reference, &record);
+  if (!referenceFolder.empty()) OpenReference(&reference, &record);
   SetProgressTotals(ReferenceTotals(record.reference, includeDatabase));
   platform::ScopedCopyReuse reuse(&reference);
 
@@ -94,32 +94,13 @@ bool CBackup::BackupForUpdate(bool includeDatabase) {
   return FinishRecord(backupFolder, &record, ok, errorsBefore, reference);
 }
 
-void CBackup::OpenReference(const platform::Folder& backupFolder, CBackupReference* reference, BackupRecord* record) {
-  const std::string& folder = record->backupPath;
-  std::string why;
-  platform::Folder earlier;
-  BackupRecord earlierRecord;
-  platform::FileInfo own, other;
-  if (const int rc = earlier.Open(referenceFolder, false); rc != 0) {
-    why = platform::ErrorText(rc);
-  } else if (const int rc = ReadRecord(earlier, &earlierRecord, &why); rc != 0) {
-    if (why.empty()) why = Format("its %s cannot be read: %s", layout::kRecord, platform::ErrorText(rc));
-    else why = Format("its %s %s", layout::kRecord, why);
-  } else if (!earlierRecord.finished || !earlierRecord.complete) {
-    why = "it is not complete";
-  } else if (earlierRecord.installPath != installPath || earlierRecord.host != record->host) {
-    why = "it is a backup of another installation or host";
-  } else if (earlier.Describe(&other) != 0 || backupFolder.Describe(&own) != 0 || own.id == other.id) {
-    why = "it is the backup folder itself";
-  } else if (reference->Open(referenceFolder, &why) != 0) {
-    why = "its entries list cannot be read: " + why;
-  }
-  if (!why.empty()) {
-    backupLog.Write(0, messages::kReferenceNotUsed, folder, referenceFolder, why);
+void CBackup::OpenReference(CBackupReference* reference, BackupRecord* record) {
+  if (std::string problem; reference->Open(referenceFolder, &problem) != 0) {
+    backupLog.Write(0, messages::kReferenceNotUsed, record->backupPath, referenceFolder,
+                    "its entries list cannot be read: " + problem);
     return;
   }
   record->reference = referenceFolder;
-  backupLog.Write(1, messages::kReferenceUsed, folder, referenceFolder);
 }
 
 // Writes the manifest, puts everything on disk, then replaces the first record with the outcome:

@@ -13,8 +13,6 @@ inline constexpr const char kRecordNotWritten[] =
 inline constexpr const char kManifestNotWritten[] = "Backup %s - ERROR: could not write the manifest at \"%s\": %s.\n";
 inline constexpr const char kReferenceNotUsed[] =
     "Backup %s - ERROR: the earlier backup \"%s\" is not used as the reference: %s. Every file is copied.\n";
-inline constexpr const char kReferenceUsed[] =
-    "Backup %s - unchanged files are taken from the earlier backup \"%s\".\n";
 inline constexpr const char kBackupNotFlushed[] = "Backup %s - ERROR: could not flush the backup to disk. Error Code %d.\n";
 
 // Verify (trace log).

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/files.h"
+
 namespace brimora::platform {
 
 // Outcomes of LockedFile::Open.
@@ -53,6 +55,37 @@ class LockedFile {
  private:
   std::FILE* stream_ = nullptr;
   int error_ = 0;
+};
+
+// An open folder held under an advisory lock (flock on the folder itself), shared or exclusive.
+// Used where a file's lock would not last: a file that is replaced by a rename loses the lock
+// with its old inode, a folder keeps its inode for its whole life. The same rules as for
+// LockedFile: the kernel releases the lock when the holder ends, however it ends; it keeps out
+// only those who ask for it too; one object must not be used by two threads at once.
+class FolderLock {
+ public:
+  FolderLock() = default;
+  ~FolderLock();  // releases the lock
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  // Opens the folder at `path` (a link at the path itself is followed only with followLink) and
+  // waits at most `timeoutMs` milliseconds (0: a single try) for its lock. A lock this object
+  // holds is released first. Answers 0, EWOULDBLOCK when another holder kept a conflicting lock
+  // for the whole wait, or the error code of opening or locking (EBADF for a folder this account
+  // may not read).
+  int Take(const std::string& path, bool followLink, bool shared, std::uint32_t timeoutMs);
+  // The same for the entry `name` of `parent`, never through a link (ELOOP).
+  int TakeChild(const Folder& parent, const std::string& name, bool shared, std::uint32_t timeoutMs);
+
+  // The locked folder, open while the lock is held.
+  const Folder& Held() const { return folder_; }
+  bool Holds() const { return folder_.IsOpen(); }
+  void Release();
+
+ private:
+  int Lock(bool shared, std::uint32_t timeoutMs);
+  Folder folder_;
 };
 
 }  // namespace brimora::platform

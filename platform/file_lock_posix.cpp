@@ -26,12 +26,12 @@ int OpenNoFollow(const std::string& path) {
   return posix::Retry([&] { return ::open(path.c_str(), kOpenFlags); });
 }
 
-// Polls for the exclusive lock until the deadline. Answers 0, EWOULDBLOCK on time-out, or the
-// error of flock.
-int LockWithTimeout(int fd, std::uint32_t timeoutMs) {
+// Polls for the lock (exclusive unless `operation` says LOCK_SH) until the deadline. Answers 0,
+// EWOULDBLOCK on time-out, or the error of flock.
+int LockWithTimeout(int fd, std::uint32_t timeoutMs, int operation = LOCK_EX) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (::flock(fd, operation | LOCK_NB) == 0) return 0;
     if (errno != EWOULDBLOCK && errno != EINTR) return errno;
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return EWOULDBLOCK;
@@ -93,6 +93,32 @@ void LockedFile::Close() {
   ::flock(::fileno(stream_), LOCK_UN);
   std::fclose(stream_);
   stream_ = nullptr;
+}
+
+FolderLock::~FolderLock() { Release(); }
+
+int FolderLock::Take(const std::string& path, bool followLink, bool shared, std::uint32_t timeoutMs) {
+  Release();
+  if (const int error = folder_.Open(path, followLink); error != 0) return error;
+  return Lock(shared, timeoutMs);
+}
+
+int FolderLock::TakeChild(const Folder& parent, const std::string& name, bool shared, std::uint32_t timeoutMs) {
+  Release();
+  if (const int error = parent.OpenChild(name, &folder_); error != 0) return error;
+  return Lock(shared, timeoutMs);
+}
+
+int FolderLock::Lock(bool shared, std::uint32_t timeoutMs) {
+  const int error = LockWithTimeout(folder_.fd_, timeoutMs, shared ? LOCK_SH : LOCK_EX);
+  if (error != 0) folder_ = Folder();
+  return error;
+}
+
+void FolderLock::Release() {
+  if (!folder_.IsOpen()) return;
+  ::flock(folder_.fd_, LOCK_UN);
+  folder_ = Folder();
 }
 
 }  // namespace brimora::platform

@@ -169,6 +169,7 @@ class Folder {
  private:
   friend class PendingFile;
   friend class AtomicFile;
+  friend class FolderLock;
   friend int CopyToPending(const Folder&, const std::string&, bool, const Folder&, PendingFile*, bool*, Ownership,
                            const std::string&);
   int fd_ = -1;

@@ -19,6 +19,9 @@ bool AccountName(std::uint32_t id, std::string& name);
 // unchanged, when that id has no account name.
 bool ProcessUserName(std::string& name);
 
+// The effective user id of the process.
+std::uint32_t EffectiveUserId();
+
 // The machine's host name; empty when it cannot be read.
 std::string HostName();
 

@@ -14,6 +14,8 @@ std::uint32_t CurrentThreadId() {
 
 bool ProcessUserName(std::string& name) { return AccountName(geteuid(), name); }
 
+std::uint32_t EffectiveUserId() { return static_cast<std::uint32_t>(geteuid()); }
+
 bool AccountName(std::uint32_t id, std::string& name) {
   const auto uid = static_cast<uid_t>(id);
   long hint = sysconf(_SC_GETPW_R_SIZE_MAX);

@@ -44,6 +44,21 @@ TEST(CommandLine, SwitchesValuesAndAcceptance) {
       // The tool's own switches of this port, never after "/": there they are paths.
       {{"--JSON", "-quiet", "--progress", "/installpath", "I", "/backuppath", "B"}, "I", "B", "", "JQP", true},
       {{"/installpath", "/json", "/backuppath", "/progress", "/quiet"}, "/json", "/quiet", "", "", true},
+      // A backup root instead of the backup path, with retention and an explicit reference; never both
+      // folders, and the root's switches only with a backup ("/backuproot" stays a path).
+      {{"--installpath", "I", "--backuproot", "R", "--keep", "14", "--full"}, "I", "", "", "", true},
+      {{"-installpath", "I", "-backuproot", "R", "-linkdest", "P"}, "I", "", "", "", true},
+      {{"--installpath", "I", "--backuppath", "B", "--linkdest", "P"}, "I", "B", "", "", true},
+      {{"/installpath", "I", "/backuproot", "R"}, "R", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--backuppath", "B"}, "I", "B", "", "", false},
+      {{"--restore", "--installpath", "I", "--backuproot", "R"}, "I", "", "", "r", false},
+      {{"--restore", "--installpath", "I", "--backuppath", "B", "--linkdest", "P"}, "I", "B", "", "r", false},
+      {{"--verify", "--backuppath", "B", "--backuproot", "R"}, "", "B", "", "", false},
+      {{"--installpath", "I", "--backuppath", "B", "--keep", "2"}, "I", "B", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--keep", "0"}, "I", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--keep", "2x"}, "I", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--keep"}, "I", "", "", "", false},
+      {{"--installpath", "I", "--backuproot", "R", "--full", "--linkdest", "P"}, "I", "", "", "", false},
   };
   for (const auto& c : cases) {
     CBrimoraCommandLineInfo info;
