@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "backup/backup_layout.h"
 #include "common/format.h"
 
 namespace brimora {
@@ -93,6 +94,43 @@ platform::EarlierCopy CBackupReference::Find(const platform::Folder& to, const s
   }
   found_ = &recorded;
   return {openedAt_, slash == std::string::npos ? relative : relative.substr(slash + 1)};
+}
+
+namespace {
+
+// Describes every entry below `folder`, never through a link, until asked to stop.
+void Examine(const platform::Folder& folder, const std::stop_token& stop) {
+  std::vector<platform::FolderEntry> entries;
+  if (folder.List(&entries) != 0) return;
+  for (const platform::FolderEntry& entry : entries) {
+    if (stop.stop_requested()) return;
+    platform::FileInfo info;
+    if (entry.kind != platform::EntryKind::kFolder) {
+      folder.DescribeChild(entry.name, &info);
+      continue;
+    }
+    platform::Folder child;
+    if (folder.OpenChild(entry.name, &child) == 0) Examine(child, stop);
+  }
+}
+
+}  // namespace
+
+void CBackupReference::Prefetch(const std::string& referenceFolder, const std::vector<std::string>& sources) {
+  prefetchReference_ = std::jthread([referenceFolder](const std::stop_token& stop) {
+    platform::Folder root;
+    if (root.Open(referenceFolder, false) != 0) return;
+    for (const BackupArea& area : kBackupAreas) {
+      platform::Folder folder;
+      if (root.OpenChild(area.folder, &folder) == 0) Examine(folder, stop);
+    }
+  });
+  prefetchSources_ = std::jthread([sources](const std::stop_token& stop) {
+    for (const std::string& source : sources) {
+      platform::Folder folder;
+      if (folder.Open(source, false) == 0) Examine(folder, stop);
+    }
+  });
 }
 
 void CBackupReference::Written(const platform::FileId& written, const platform::FileInfo& source,

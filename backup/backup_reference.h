@@ -12,9 +12,11 @@
 // Used by the thread that runs the copies and then the manifest, one after the other.
 
 #include <array>
+#include <thread>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "backup/backup_manifest.h"
 #include "platform/files.h"
@@ -37,6 +39,12 @@ class CBackupReference : public platform::CopyReuse {
 
   // What the copies know of the file `id` of the backup folder; null for a file they did not write.
   const KnownFile* Known(const platform::FileId& id) const;
+
+  // Examines every entry of the reference's areas (in the order the run copies them) on one
+  // thread, and every entry of the installation's folders `sources` on another, so that reading
+  // their descriptions from disk overlaps with the copies, which then find them in memory. Both
+  // stop when the object goes.
+  void Prefetch(const std::string& referenceFolder, const std::vector<std::string>& sources);
 
   // Files and bytes written each way.
   EntryCount copied;
@@ -68,6 +76,8 @@ class CBackupReference : public platform::CopyReuse {
   const platform::Folder* openedAt_ = nullptr;  // opened_ or reference_; null before the first
   const Recorded* found_ = nullptr;
   std::unordered_map<platform::FileId, KnownFile, IdHash> known_;
+  std::jthread prefetchReference_;  // last: they stop and end before the members above go
+  std::jthread prefetchSources_;
 };
 
 }  // namespace brimora

@@ -101,6 +101,11 @@ void CBackup::OpenReference(CBackupReference* reference, BackupRecord* record) {
     return;
   }
   record->reference = referenceFolder;
+  std::vector<std::string> sources;
+  for (const LayoutEntry& entry : BackupLayout()) {
+    if (entry.kind == LayoutKind::kTree) sources.push_back(Paths().Source(entry));
+  }
+  reference->Prefetch(referenceFolder, sources);
 }
 
 // Writes the manifest, puts everything on disk, then replaces the first record with the outcome:

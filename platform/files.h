@@ -201,6 +201,7 @@ class PendingFile {
   const Folder* folder_ = nullptr;
   int fd_ = -1;                 // an unnamed file, when the file system makes them
   std::string temporaryName_;   // else a hidden name in the folder
+  std::string placed_;          // or an earlier copy already linked under this name (see CopyReuse)
   // Told once the file has its name (see CopyReuse).
   CopyReuse* reuse_ = nullptr;
   FileId written_;
@@ -251,8 +252,9 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
 // writes a regular file first asks Find for an earlier copy. One is taken only when the earlier
 // file, examined through its open descriptor, still has the source's size, modification time,
 // permission bits, owner, group and access list; it is then cloned (FICLONE: the two share
-// blocks but stay independent files) where the file system can, else hard-linked (the two are
-// then one file), and only when the target name is free. Anything else is copied as usual.
+// blocks but stay independent files) where the file system can, else hard-linked under the
+// target name at once (the two are then one file) when that name is free. Anything else is
+// copied as usual.
 // Written is told of every regular file a placed copy wrote, whichever way.
 enum class WrittenBy { kCopy, kClone, kLink };
 

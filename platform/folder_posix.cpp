@@ -454,6 +454,8 @@ PendingFile::~PendingFile() { Discard(); }
 
 void PendingFile::Discard() {
   reuse_ = nullptr;
+  if (!placed_.empty() && folder_ != nullptr) unlinkat(folder_->fd_, placed_.c_str(), 0);
+  placed_.clear();
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   if (!temporaryName_.empty() && folder_ != nullptr) unlinkat(folder_->fd_, temporaryName_.c_str(), 0);
@@ -463,6 +465,14 @@ void PendingFile::Discard() {
 
 int PendingFile::Place(const std::string& name, bool replace) {
   if (folder_ == nullptr) return EINVAL;
+  if (!placed_.empty()) {
+    // Linked under its name already; only that name is its own.
+    if (name != placed_) return EEXIST;
+    placed_.clear();
+    if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
+    Discard();
+    return 0;
+  }
   const int folder = folder_->fd_;
   if (fd_ >= 0) {
     // Linking an unnamed file never replaces anything: a taken name gives EEXIST.
@@ -534,32 +544,27 @@ int CopyLinkToPending(int fromFd, const std::string& name, const struct stat& in
 
 // Takes the earlier copy `earlierName` in the folder open as `earlierFolder` for the regular file
 // described by `info` (its attributes `given`), which is to become `targetName` in the folder
-// open as `to`, when the earlier copy is still equal to it: a clone in an unnamed file, else the
-// earlier file itself, to be linked under the name. Sets *fd to the file to name (-1: copy it)
-// and *how; answers 0, or the error that stopped the clone.
+// open as `to`, when the earlier copy is still equal to it: cloned into an unnamed file (*fd, to
+// be named), else hard-linked under the name at once (*linked; the name must be free: a taken
+// name means a merge, and the earlier copy under it may have come from another source). With
+// neither, the file is copied. *made is what was made; answers 0, or the error that stopped it.
 int TakeEarlierCopy(const struct stat& info, const GivenAttributes& given, int earlierFolder,
-                    const std::string& earlierName, int to, const std::string& targetName, int* fd,
-                    WrittenBy* how) {
+                    const std::string& earlierName, int to, const std::string& targetName, int* fd, bool* linked,
+                    struct stat* made) {
   *fd = -1;
-  // A taken name means a merge: the earlier copy under it may have come from another source.
-  struct stat there {};
-  if (fstatat(to, targetName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) return 0;
+  *linked = false;
   const int old = Retry([&] {
     return openat(earlierFolder, earlierName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   });
   if (old < 0) return 0;
-  struct stat copy {};
+  struct stat& copy = *made;
   std::string list;
   const bool equal = fstat(old, &copy) == 0 && S_ISREG(copy.st_mode) && copy.st_size == info.st_size &&
                      copy.st_mtim.tv_sec == info.st_mtim.tv_sec && copy.st_mtim.tv_nsec == info.st_mtim.tv_nsec &&
                      (copy.st_mode & 07777) == given.mode && copy.st_uid == given.owner &&
                      copy.st_gid == given.group && posix::ReadAccessList(old, posix::kAccessList, &list) == 0 &&
                      list == given.accessList;
-  // Clones and links stay on one file system. A link is made only where it cannot be refused
-  // later: as root or the file's owner (protected hard links), below the file system's link limit.
-  struct stat folder {};
-  constexpr nlink_t kLinkLimit = 60000;
-  if (!equal || fstat(to, &folder) != 0 || folder.st_dev != copy.st_dev) {
+  if (!equal) {
     close(old);
     return 0;
   }
@@ -567,24 +572,30 @@ int TakeEarlierCopy(const struct stat& info, const GivenAttributes& given, int e
     const int out = OpenUnnamedFile(to);
     if (out >= 0 && ioctl(out, FICLONE, old) == 0) {
       close(old);
-      if (const int rc = ApplyFileAttributes(out, given, info); rc != 0) {
+      int rc = ApplyFileAttributes(out, given, info);
+      if (rc == 0 && fstat(out, made) != 0) rc = errno;
+      if (rc != 0) {
         close(out);
         return rc;
       }
       *fd = out;
-      *how = WrittenBy::kClone;
       return 0;
     }
+    // Another file system than the earlier copy's refuses this clone only.
+    if (errno != EXDEV) tClonesWork = false;
     if (out >= 0) close(out);
-    tClonesWork = false;
   }
-  // Linked through its descriptor, so the file examined is the file linked.
-  if (!ProcMounted() || (!IsRoot() && copy.st_uid != geteuid()) || copy.st_nlink >= kLinkLimit) {
-    close(old);
-    return 0;
+  // Linked through its descriptor, so the file examined is the file linked; as root without
+  // a path at all, else through /proc. A link that cannot be made (another file system, the
+  // name taken, the link limit, protected hard links) leaves the file to be copied.
+  constexpr nlink_t kLinkLimit = 60000;
+  if (copy.st_nlink < kLinkLimit) {
+    const int rc = IsRoot() ? linkat(old, "", to, targetName.c_str(), AT_EMPTY_PATH)
+                   : ProcMounted() ? linkat(AT_FDCWD, DescriptorPath(old).c_str(), to, targetName.c_str(), AT_SYMLINK_FOLLOW)
+                                   : -1;
+    *linked = rc == 0;
   }
-  *fd = old;
-  *how = WrittenBy::kLink;
+  close(old);
   return 0;
 }
 
@@ -642,26 +653,27 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
     return rc;
   }
   if (!installation && tReuse != nullptr) {
-    int taken = -1;
-    WrittenBy how = WrittenBy::kCopy;
     if (const EarlierCopy earlier = tReuse->Find(to, targetName, posix::InfoOf(info)); earlier.folder != nullptr) {
-      const int taking = TakeEarlierCopy(info, given, earlier.folder->fd_, earlier.name, to.fd_, targetName, &taken, &how);
-      if (taking != 0) {
-        close(in);
-        return taking;
-      }
-    }
-    if (taken >= 0) {
-      close(in);
+      int cloned = -1;
+      bool linked = false;
       struct stat made {};
-      fstat(taken, &made);
-      pending->folder_ = &to;
-      pending->fd_ = taken;
-      pending->reuse_ = tReuse;
-      pending->written_ = posix::InfoOf(made).id;
-      pending->source_ = posix::InfoOf(info);
-      pending->how_ = static_cast<int>(how);
-      return 0;
+      if (const int rc = TakeEarlierCopy(info, given, earlier.folder->fd_, earlier.name, to.fd_, targetName, &cloned,
+                                         &linked, &made);
+          rc != 0) {
+        close(in);
+        return rc;
+      }
+      if (cloned >= 0 || linked) {
+        close(in);
+        pending->folder_ = &to;
+        pending->fd_ = cloned;
+        if (linked) pending->placed_ = targetName;
+        pending->reuse_ = tReuse;
+        pending->written_ = posix::InfoOf(made).id;
+        pending->source_ = posix::InfoOf(info);
+        pending->how_ = static_cast<int>(linked ? WrittenBy::kLink : WrittenBy::kClone);
+        return 0;
+      }
     }
   }
   std::string hidden;

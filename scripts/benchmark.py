@@ -3,7 +3,7 @@
 
     benchmark.py [--files 20000] [--total-bytes 1GiB] [--rounds 5] [--keep]
                  [--tool PATH] [--baseline-tool PATH] [--memory-files N] [--workdir DIR] [--seed S]
-                 [--incremental]
+                 [--incremental | --progress-cost]
 
 Builds the release tool (unless --tool names one), generates a sample installation with
 make_sample_installation.py in a temporary folder (with the defaults this takes several minutes),
@@ -25,6 +25,9 @@ earlier rsync copy, each followed by `sync -f` as the tool flushes its backup; t
 the second backup adds (du of both minus du of the first); then the same rounds with 5% of the
 documents changed. Where the time goes is shown by the parts one can time alone: a walk that
 examines every source file (`find -printf`), and `cp -al` of the first backup (a link per file).
+
+With --progress-cost it measures what the progress line costs: alternating backups under a
+pseudo-terminal (`script`), one with --progress and one with --quiet, each followed by its flush.
 
 A backup that fails does not stop the measuring: its exit code and the tails of its output and
 logs are printed. The exit code is 0 when the measurements ran, 1 when the tool could not be built
@@ -322,6 +325,21 @@ def run_verify(tool: Path, backup: Path, output: Path, cache: PageCache) -> tupl
     return verify, check
 
 
+def prepare(args: argparse.Namespace, work: Path) -> tuple[Installation, PageCache, Path, Path] | None:
+    """The installation to measure, the page cache's mode, and empty folders for backups and copies."""
+    large = generate(work / "install", args.files, args.total_bytes, args.seed)
+    if large is None:
+        return None
+    cache = PageCache()
+    say(f"Page cache: {cache.describe()}")
+    if not cache.cold:
+        read_tree(large.sources)
+    backups, copies = work / "backups", work / "copies"
+    backups.mkdir()
+    copies.mkdir()
+    return large, cache, backups, copies
+
+
 def disk_kib(*paths: Path) -> int:
     """Disk use of the folders together (du counts a file linked into two of them once)."""
     result = subprocess.run(["du", "-skc"] + [str(p) for p in paths], capture_output=True, text=True, check=False)
@@ -340,16 +358,10 @@ def change_documents(installation: Installation, share: float) -> int:
 
 
 def measure_incremental(args: argparse.Namespace, work: Path, tool: Path) -> int:
-    large = generate(work / "install", args.files, args.total_bytes, args.seed)
-    if large is None:
+    prepared = prepare(args, work)
+    if prepared is None:
         return 1
-    cache = PageCache()
-    say(f"Page cache: {cache.describe()}")
-    if not cache.cold:
-        read_tree(large.sources)
-    backups, copies = work / "backups", work / "copies"
-    backups.mkdir()
-    copies.mkdir()
+    large, cache, backups, copies = prepared
     first = backups / "first"
     if run_backup(tool, large, first, work / "backup-output-first.txt", cache, True).exit_code != 0:
         return 1
@@ -409,6 +421,33 @@ def measure_incremental(args: argparse.Namespace, work: Path, tool: Path) -> int
     return 0
 
 
+def measure_progress_cost(args: argparse.Namespace, work: Path, tool: Path) -> int:
+    prepared = prepare(args, work)
+    if prepared is None:
+        return 1
+    large, cache, backups, _ = prepared
+    say("")
+    say("round  --progress s  exit  --quiet s  exit  progress/quiet")
+    ratios = []
+    for number in range(1, args.rounds + 1):
+        seconds = {}
+        for switch in ("--progress", "--quiet"):
+            target = backups / f"round-{number}{switch}"
+            command = " ".join(f"'{part}'" for part in [str(tool), "--installpath", str(large.install),
+                                                         "--backuppath", str(target), switch])
+            cache.prepare()
+            # script gives the tool a pseudo-terminal as its standard error, as an administrator's.
+            run = timed(["script", "-qfec", command, "/dev/null"], large.install / "Execute",
+                        work / f"progress-output-{number}{switch}.txt")
+            seconds[switch] = run
+            remove_tree(target)
+        ratios.append(seconds["--progress"].seconds / seconds["--quiet"].seconds)
+        say(f"{number:>5}  {seconds['--progress'].seconds:11.2f}  {seconds['--progress'].exit_code:>4}"
+            f"  {seconds['--quiet'].seconds:9.2f}  {seconds['--quiet'].exit_code:>4}  {ratios[-1]:14.3f}")
+    say(f"Backup with --progress / with --quiet, under a pseudo-terminal: {spread(ratios)}")
+    return 0
+
+
 def spread(values: list[float]) -> str:
     return f"median {statistics.median(values):.2f} (from {min(values):.2f} to {max(values):.2f})"
 
@@ -428,18 +467,13 @@ def measure(args: argparse.Namespace, work: Path) -> int:
     say(f"Work folder: {work} ({filesystem_type(work)})")
     if args.incremental:
         return measure_incremental(args, work, tool)
+    if args.progress_cost:
+        return measure_progress_cost(args, work, tool)
 
-    large = generate(work / "install", args.files, args.total_bytes, args.seed)
-    if large is None:
+    prepared = prepare(args, work)
+    if prepared is None:
         return 1
-    cache = PageCache()
-    say(f"Page cache: {cache.describe()}")
-    if not cache.cold:
-        read_tree(large.sources)
-
-    backups, copies = work / "backups", work / "copies"
-    backups.mkdir()
-    copies.mkdir()
+    large, cache, backups, copies = prepared
     baseline = args.baseline_tool.resolve() if args.baseline_tool else None
     say("")
     say("round  backup s  exit  peak MiB  files    cp -a s  files    backup/cp  baseline s  verify s  sha256sum s")
@@ -515,6 +549,8 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--seed", type=int, default=1, help="seed of the generator (default 1)")
     parser.add_argument("--incremental", action="store_true",
                         help="measure a second backup that takes unchanged files from the first")
+    parser.add_argument("--progress-cost", action="store_true",
+                        help="measure a backup with the progress line against one without")
     args = parser.parse_args(argv)
     if args.files < 1 or args.rounds < 1 or args.total_bytes < 0:
         parser.error("--files and --rounds must be at least 1, --total-bytes not negative")
