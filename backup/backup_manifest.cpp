@@ -1,6 +1,7 @@
 #include "backup/backup_manifest.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <vector>
 
@@ -112,6 +113,21 @@ int Walk(const platform::Folder& folder, const std::string& prefix, bool top, co
   return 0;
 }
 
+// A whole field as a number in `base` (digits only, "-" too for the signed ones).
+template <typename Integer>
+bool Number(std::string_view field, Integer* value, int base = 10) {
+  const char* end = field.data() + field.size();
+  const auto [stop, error] = std::from_chars(field.data(), end, *value, base);
+  return !field.empty() && error == std::errc() && stop == end;
+}
+
+// "<seconds>.<nanoseconds>".
+bool Time(std::string_view field, platform::FileTime* time) {
+  const std::size_t dot = field.find('.');
+  return dot != std::string_view::npos && Number(field.substr(0, dot), &time->seconds) &&
+         Number(field.substr(dot + 1), &time->nanoseconds);
+}
+
 bool InScope(const std::string& path, const std::string& prefix) {
   return prefix.empty() || path == prefix || (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
                                               path[prefix.size()] == '/');
@@ -151,25 +167,16 @@ bool ParseEntryLine(std::string_view line, BackupEntry* entry) {
   // The first format has no change time.
   if (fields.size() == 8) fields.insert(fields.begin() + 6, std::string_view("-"));
   if (fields.size() != 9 || fields[0].size() != 1) return false;
-  const std::string numbers(fields[1].data(), fields[5].data() + fields[5].size());
-  unsigned mode = 0, owner = 0, group = 0;
+  std::uint32_t mode = 0, owner = 0, group = 0;
   std::uint64_t size = 0;
-  std::int64_t seconds = 0, nanoseconds = 0;
-  char end = 0;
-  if (std::sscanf(numbers.c_str(), "%o\t%u\t%u\t%" SCNu64 "\t%" SCNd64 ".%" SCNd64 "%c", &mode, &owner, &group,
-                  &size, &seconds, &nanoseconds, &end) != 6) {
+  platform::FileTime modified;
+  if (!Number(fields[1], &mode, 8) || !Number(fields[2], &owner) || !Number(fields[3], &group) ||
+      !Number(fields[4], &size) || !Time(fields[5], &modified)) {
     return false;
   }
   entry->knownChange = fields[6] != "-";
   entry->changed = {};
-  if (entry->knownChange) {
-    const std::string changed(fields[6]);
-    std::int64_t changedSeconds = 0, changedNanoseconds = 0;
-    if (std::sscanf(changed.c_str(), "%" SCNd64 ".%" SCNd64 "%c", &changedSeconds, &changedNanoseconds, &end) != 2) {
-      return false;
-    }
-    entry->changed = {changedSeconds, changedNanoseconds};
-  }
+  if (entry->knownChange && !Time(fields[6], &entry->changed)) return false;
   const std::string kinds = "FDLO";
   const std::size_t kind = kinds.find(fields[0][0]);
   if (kind == std::string::npos || !UnescapeName(fields[8], entry->path) || entry->path.empty()) return false;
@@ -178,7 +185,7 @@ bool ParseEntryLine(std::string_view line, BackupEntry* entry) {
   entry->owner = owner;
   entry->group = group;
   entry->size = size;
-  entry->modified = {seconds, nanoseconds};
+  entry->modified = modified;
   if (entry->kind == EntryKind::kLink) return UnescapeName(fields[7], entry->content);
   entry->content = fields[7] == "-" ? "" : std::string(fields[7]);
   return true;
