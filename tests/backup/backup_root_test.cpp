@@ -4,6 +4,7 @@
 #include "backup/backup_root.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <set>
@@ -98,6 +99,13 @@ TEST_F(BackupTest, RetentionKeepsTheNewestCompleteBackupsOfASeriesOfRuns) {
     }
     ASSERT_THAT(fs::path(made).filename().string(), ::testing::MatchesRegex("2[0-9-]*T[0-9]*Z(-[0-9]+)?")) << run << result.output;
     folders.push_back(made);
+    // Each run takes its unchanged files from the newest complete backup before it.
+    if (run > 1) {
+      const nlohmann::json record = nlohmann::json::parse(ReadFile(made + "/BackupInfo.json"));
+      EXPECT_EQ(record["reference"], folders[run == 5 ? 2 : run - 2]) << run;
+      const nlohmann::json& copies = record["copies"];
+      EXPECT_GT(copies["linked"]["files"].get<int>() + copies["cloned"]["files"].get<int>(), 10) << run;
+    }
     if (run == 1) {
       EXPECT_THAT(result.output, HasSubstr(Format(messages::kRetentionTooFew, root, 1, 2)));
     }
