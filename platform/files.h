@@ -202,7 +202,9 @@ class PendingFile {
   int fd_ = -1;                 // an unnamed file, when the file system makes them
   std::string temporaryName_;   // else a hidden name in the folder
   std::string placed_;          // or an earlier copy already linked under this name (see CopyReuse)
-  // Told once the file has its name (see CopyReuse).
+  // `reuse` is told of the file, made from `source` as `how` says, once it has its name.
+  void TellWhenNamed(CopyReuse* reuse, const FileInfo& written, const FileInfo& source, int how);
+  void Named();
   CopyReuse* reuse_ = nullptr;
   FileId written_;
   FileInfo source_;

@@ -469,7 +469,7 @@ int PendingFile::Place(const std::string& name, bool replace) {
     // Linked under its name already; only that name is its own.
     if (name != placed_) return EEXIST;
     placed_.clear();
-    if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
+    Named();
     Discard();
     return 0;
   }
@@ -478,7 +478,7 @@ int PendingFile::Place(const std::string& name, bool replace) {
     // Linking an unnamed file never replaces anything: a taken name gives EEXIST.
     const std::string self = DescriptorPath(fd_);
     if (linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
+      Named();
       Discard();
       return 0;
     }
@@ -502,11 +502,22 @@ int PendingFile::Place(const std::string& name, bool replace) {
     if (linkat(folder, temporaryName_.c_str(), folder, name.c_str(), 0) != 0) return errno;
     unlinkat(folder, temporaryName_.c_str(), 0);
   }
-  if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
-  reuse_ = nullptr;
+  Named();
   temporaryName_.clear();
   folder_ = nullptr;
   return 0;
+}
+
+void PendingFile::TellWhenNamed(CopyReuse* reuse, const FileInfo& written, const FileInfo& source, int how) {
+  reuse_ = reuse;
+  written_ = written.id;
+  source_ = source;
+  how_ = how;
+}
+
+void PendingFile::Named() {
+  if (reuse_ != nullptr) reuse_->Written(written_, source_, static_cast<WrittenBy>(how_));
+  reuse_ = nullptr;
 }
 
 ScopedCopyReuse::ScopedCopyReuse(CopyReuse* reuse) : previous_(tReuse), previousClones_(tClonesWork) {
@@ -668,10 +679,8 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
         pending->folder_ = &to;
         pending->fd_ = cloned;
         if (linked) pending->placed_ = targetName;
-        pending->reuse_ = tReuse;
-        pending->written_ = posix::InfoOf(made).id;
-        pending->source_ = posix::InfoOf(info);
-        pending->how_ = static_cast<int>(linked ? WrittenBy::kLink : WrittenBy::kClone);
+        pending->TellWhenNamed(tReuse, posix::InfoOf(made), posix::InfoOf(info),
+                               static_cast<int>(linked ? WrittenBy::kLink : WrittenBy::kClone));
         return 0;
       }
     }
@@ -703,10 +712,7 @@ int CopyToPending(const Folder& from, const std::string& name, bool followLink, 
   if (rc == 0 && !installation && tReuse != nullptr) {
     struct stat made {};
     if (fstat(out, &made) == 0) {
-      pending->reuse_ = tReuse;
-      pending->written_ = posix::InfoOf(made).id;
-      pending->source_ = posix::InfoOf(info);
-      pending->how_ = static_cast<int>(WrittenBy::kCopy);
+      pending->TellWhenNamed(tReuse, posix::InfoOf(made), posix::InfoOf(info), static_cast<int>(WrittenBy::kCopy));
     }
   }
   if (!hidden.empty()) {

@@ -124,6 +124,14 @@ TEST_F(IncrementalTest, UnchangedFilesCostNothingAndEveryChangeIsCopied) {
   const ToolResult found = RunTool(Execute(), {"--verify", "--backuppath", fourth});
   EXPECT_EQ(found.exitCode, 2);
   EXPECT_THAT(found.output, HasSubstr("\"Settings/MergeUploadConfig.txt\" has other contents"));
+
+  // A reference whose entries list cannot be read is named, and everything is copied.
+  const std::string fifth = Root() + "/fifth";
+  ASSERT_TRUE(fs::remove(second + "/BackupEntries.txt"));
+  ASSERT_TRUE(BackUp(fifth, second));
+  EXPECT_THAT(BackupLog(), HasSubstr(second + "\" is not used as the reference: its entries list cannot be read"));
+  EXPECT_EQ(Record(fifth)["copies"]["linked"]["files"], 0);
+  EXPECT_EQ(Record(fifth)["reference"], "");
 }
 
 // A file system that clones: a loop-mounted XFS image, unmounted when the object goes.
